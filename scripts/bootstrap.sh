@@ -1,0 +1,52 @@
+#!/usr/bin/env bash
+# Installs every Debian package the builds, tests and the development host need
+# on a fresh Debian 12 machine. Idempotent and quick when nothing is missing.
+set -euo pipefail
+
+packages_amd64=(
+  build-essential cmake ninja-build pkg-config git clang-format clang lld
+  g++-multilib gcc-multilib
+  googletest libgtest-dev libbenchmark-dev
+  rapidjson-dev libyaml-dev
+  g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix mingw-w64-i686-dev
+  wine wine32 binutils-mingw-w64-i686
+  dpkg-dev
+)
+packages_i386=(
+  libc6-dev:i386 libyaml-dev:i386 libbenchmark-dev:i386
+)
+
+missing=()
+for p in "${packages_amd64[@]}" "${packages_i386[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+done
+
+need_update=0
+if ! dpkg --print-foreign-architectures | grep -qx i386; then
+  dpkg --add-architecture i386
+  need_update=1
+fi
+
+# Source packages (libyaml for the Windows build) need deb-src entries.
+src_list=/etc/apt/sources.list.d/ktx-deb-src.sources
+if [ ! -f "$src_list" ]; then
+  cat >"$src_list" <<'SOURCES'
+Types: deb-src
+URIs: http://deb.debian.org/debian
+Suites: bookworm bookworm-updates
+Components: main
+Signed-By: /usr/share/keyrings/debian-archive-keyring.gpg
+SOURCES
+  need_update=1
+fi
+
+if [ ${#missing[@]} -gt 0 ] || [ $need_update -eq 1 ]; then
+  export DEBIAN_FRONTEND=noninteractive
+  apt-get update -qq
+  if [ ${#missing[@]} -gt 0 ]; then
+    echo "bootstrap: installing ${missing[*]}"
+    # amd64 and i386 in one call: multiarch pairs must have the same version.
+    apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+  fi
+fi
+echo "bootstrap: all packages present"
