@@ -15,6 +15,9 @@ function(ktx_test name)
   add_executable(${name} ${ARG_SOURCES})
   target_link_libraries(${name} PRIVATE ${ARG_LIBRARIES} GTest::gmock GTest::gtest_main)
   ktx_target_defaults(${name})
+  # On Linux a test program exports its symbols, so that a plug-in it loads
+  # finds the process-wide trace session service (platform/trace_session.h).
+  set_target_properties(${name} PROPERTIES ENABLE_EXPORTS ON)
   if(CMAKE_CROSSCOMPILING AND WIN32)
     add_test(NAME ${name} COMMAND ${CMAKE_CROSSCOMPILING_EMULATOR} $<TARGET_FILE:${name}>)
     set(tests ${name})
