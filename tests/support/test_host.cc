@@ -1,0 +1,368 @@
+#include "support/test_host.h"
+
+#include <cstdlib>
+#include <cstring>
+
+namespace Tesk::Testing {
+namespace {
+
+constexpr char kLoadExport[] = "load_tav_personalized_offers";
+
+char* CopyText(const std::string& text) {
+  char* copy = static_cast<char*>(std::malloc(text.size() + 1));
+  std::memcpy(copy, text.c_str(), text.size() + 1);
+  return copy;
+}
+
+std::string TextOrEmpty(const char* text) { return text != nullptr ? text : ""; }
+
+HostHeader* CopyHeaders(const TextPairs& headers) {
+  auto* copy = static_cast<HostHeader*>(std::calloc(headers.size() + 1, sizeof(HostHeader)));
+  for (size_t i = 0; i < headers.size(); ++i) {
+    copy[i].name = CopyText(headers[i].first);
+    copy[i].value = CopyText(headers[i].second);
+  }
+  return copy;
+}
+
+void FreeHeaders(HostHeader* headers, uint32_t count) {
+  if (headers == nullptr) return;
+  for (uint32_t i = 0; i < count; ++i) {
+    std::free(const_cast<char*>(headers[i].name));
+    std::free(const_cast<char*>(headers[i].value));
+  }
+  std::free(headers);
+}
+
+}  // namespace
+
+TestHost::TestHost(const std::string& libraryPath)
+    : library_(std::make_unique<LoadedLibrary>(libraryPath)) {
+  SetUpInterface();
+}
+
+TestHost::TestHost(NoLibrary) { SetUpInterface(); }
+
+void TestHost::SetUpInterface() {
+  interface_.host = this;
+  CoreInterface& table = interface_.table;
+  table.apiRequest = &TestHost::OnApiRequest;
+  table.httpRequest = &TestHost::OnHttpRequest;
+  table.sendEvent = &TestHost::OnSendEvent;
+  table.subscribe = &TestHost::OnSubscribe;
+  table.unsubscribe = &TestHost::OnUnsubscribe;
+  table.schedule = &TestHost::OnSchedule;
+  table.yield = &TestHost::OnYield;
+  table.waitStart = &TestHost::OnWaitStart;
+  table.waitEnd = &TestHost::OnWaitEnd;
+  table.log = &TestHost::OnLog;
+}
+
+TestHost::~TestHost() {
+  if (loadRecord_.plugin != nullptr) Shutdown();
+}
+
+bool TestHost::Load(uint32_t major, uint32_t minor, uint32_t patch) {
+  if (library_ == nullptr) return false;
+  auto load = reinterpret_cast<PluginLoadFunction>(library_->Symbol(kLoadExport));
+  return LoadWith(load, major, minor, patch);
+}
+
+bool TestHost::LoadWith(PluginLoadFunction load, uint32_t major, uint32_t minor, uint32_t patch) {
+  if (load == nullptr) return false;
+  loadRecord_ = PluginLoadInfo{};
+  loadRecord_.apiMajor = major;
+  loadRecord_.apiMinor = minor;
+  loadRecord_.apiPatch = patch;
+  load(&loadRecord_);
+  return loadRecord_.entryPoints != nullptr && loadRecord_.plugin != nullptr;
+}
+
+bool TestHost::Initialize(uint32_t pluginHandle) {
+  services_.core = &interface_.table;
+  services_.pluginHandle = pluginHandle;
+  initialized_ = true;
+  return loadRecord_.entryPoints->initialize(loadRecord_.plugin, &services_) != 0;
+}
+
+void TestHost::Shutdown() {
+  if (loadRecord_.plugin == nullptr) return;
+  loadRecord_.entryPoints->shutdown(loadRecord_.plugin);
+  loadRecord_.plugin = nullptr;
+  initialized_ = false;
+  // Nothing may reach the plug-in object after Shutdown.
+  std::lock_guard<std::mutex> guard(mutex_);
+  scheduled_.clear();
+  subscriptions_.clear();
+}
+
+MemoryStatistics TestHost::ReadMemoryStatistics() {
+  MemoryStatistics statistics{};
+  std::memset(&statistics, 0xCD, sizeof statistics);
+  loadRecord_.entryPoints->getMemoryStatistics(loadRecord_.plugin, &statistics);
+  return statistics;
+}
+
+void TestHost::SetApiHandler(std::function<ApiAnswer(const ApiCall&)> handler) {
+  std::lock_guard<std::mutex> guard(mutex_);
+  apiHandler_ = std::move(handler);
+}
+
+void TestHost::SetHttpHandler(std::function<HttpAnswer(const HttpCall&)> handler) {
+  std::lock_guard<std::mutex> guard(mutex_);
+  httpHandler_ = std::move(handler);
+}
+
+std::vector<Subscription> TestHost::Subscriptions() const {
+  std::lock_guard<std::mutex> guard(mutex_);
+  return subscriptions_;
+}
+
+bool TestHost::IsSubscribed(const std::string& eventName) const {
+  std::lock_guard<std::mutex> guard(mutex_);
+  for (const Subscription& s : subscriptions_) {
+    if (s.name == eventName) return true;
+  }
+  return false;
+}
+
+size_t TestHost::DeliverEvent(const std::string& eventName, const TestValue& payload) {
+  std::vector<Subscription> targets;
+  {
+    std::lock_guard<std::mutex> guard(mutex_);
+    for (const Subscription& s : subscriptions_) {
+      if (s.name == eventName) targets.push_back(s);
+    }
+  }
+  for (const Subscription& s : targets) {
+    HostEvent event{};
+    event.name = s.name.c_str();
+    event.payload = payload.ToHostValue();
+    event.userData = s.userData;
+    s.callback(&event);
+    ReleaseHostValue(event.payload);
+  }
+  return targets.size();
+}
+
+size_t TestHost::PendingScheduledCount() const {
+  std::lock_guard<std::mutex> guard(mutex_);
+  return scheduled_.size();
+}
+
+std::vector<ScheduledCall> TestHost::PendingScheduled() const {
+  std::lock_guard<std::mutex> guard(mutex_);
+  return scheduled_;
+}
+
+size_t TestHost::RunScheduledCallbacks(size_t limit) {
+  size_t ran = 0;
+  while (ran < limit) {
+    ScheduledCall next;
+    {
+      std::lock_guard<std::mutex> guard(mutex_);
+      if (scheduled_.empty()) break;
+      next = scheduled_.front();
+      scheduled_.erase(scheduled_.begin());
+    }
+    next.callback(next.context);
+    ++ran;
+  }
+  return ran;
+}
+
+std::vector<CoreCall> TestHost::Calls() const {
+  std::lock_guard<std::mutex> guard(mutex_);
+  return calls_;
+}
+
+std::vector<ApiCall> TestHost::ApiCalls() const {
+  std::lock_guard<std::mutex> guard(mutex_);
+  return apiCalls_;
+}
+
+std::vector<HttpCall> TestHost::HttpCalls() const {
+  std::lock_guard<std::mutex> guard(mutex_);
+  return httpCalls_;
+}
+
+std::vector<SentEvent> TestHost::SentEvents() const {
+  std::lock_guard<std::mutex> guard(mutex_);
+  return sentEvents_;
+}
+
+std::vector<HostLogLine> TestHost::LogLines() const {
+  std::lock_guard<std::mutex> guard(mutex_);
+  return logLines_;
+}
+
+size_t TestHost::CountCalls(CoreFunction function) const {
+  std::lock_guard<std::mutex> guard(mutex_);
+  size_t count = 0;
+  for (const CoreCall& call : calls_) count += call.function == function ? 1 : 0;
+  return count;
+}
+
+void TestHost::ClearRecordings() {
+  std::lock_guard<std::mutex> guard(mutex_);
+  calls_.clear();
+  apiCalls_.clear();
+  httpCalls_.clear();
+  sentEvents_.clear();
+  logLines_.clear();
+}
+
+TestHost& TestHost::From(CoreInterface* core) {
+  return *reinterpret_cast<Interface*>(core)->host;
+}
+
+void TestHost::Record(CoreFunction function, std::string subject) {
+  std::lock_guard<std::mutex> guard(mutex_);
+  calls_.push_back({function, std::move(subject)});
+}
+
+void KTX_HOST_CALL TestHost::OnApiRequest(CoreInterface* core, ResponseRecord* response,
+                                          const ApiRequestRecord* request) {
+  TestHost& host = From(core);
+  ApiCall call;
+  call.method = request->method;
+  call.url = TextOrEmpty(request->url);
+  call.pluginHandle = request->pluginHandle;
+  for (uint32_t i = 0; i < request->argumentCount; ++i) {
+    const HostArgument& argument = request->arguments[i];
+    call.arguments.emplace_back(
+        argument.name != nullptr ? argument.name : "#" + std::to_string(i),
+        HostValueText(argument.value));
+  }
+  host.Record(CoreFunction::ApiRequest, call.url);
+  std::function<ApiAnswer(const ApiCall&)> handler;
+  {
+    std::lock_guard<std::mutex> guard(host.mutex_);
+    host.apiCalls_.push_back(call);
+    handler = host.apiHandler_;
+  }
+  const ApiAnswer answer = handler ? handler(call) : ApiAnswer::Failure("No such resource");
+  response->httpStatus = answer.httpStatus;
+  if (answer.error) {
+    response->errorText = CopyText(*answer.error);
+    response->failed = 1;
+  } else {
+    response->result = answer.value.ToHostValue();
+  }
+  response->release = &TestHost::ReleaseApiResponse;
+}
+
+void KTX_HOST_CALL TestHost::ReleaseApiResponse(ResponseRecord* response) {
+  ReleaseHostValue(response->result);
+  std::free(response->errorText);
+  response->errorText = nullptr;
+  FreeHeaders(response->headers, response->headerCount);
+  response->headers = nullptr;
+  response->headerCount = 0;
+}
+
+void KTX_HOST_CALL TestHost::OnHttpRequest(CoreInterface* core, HttpResponseRecord* response,
+                                           const HttpRequestRecord* request) {
+  TestHost& host = From(core);
+  HttpCall call;
+  call.method = request->method;
+  call.url = TextOrEmpty(request->url);
+  for (uint32_t i = 0; i < request->headerCount; ++i) {
+    call.headers.emplace_back(TextOrEmpty(request->headers[i].name),
+                              TextOrEmpty(request->headers[i].value));
+  }
+  if (request->body != nullptr) call.body.assign(request->body, request->bodyLength);
+  call.timeout = request->timeout;
+  call.flag = request->flag;
+  host.Record(CoreFunction::HttpRequest, call.url);
+  std::function<HttpAnswer(const HttpCall&)> handler;
+  {
+    std::lock_guard<std::mutex> guard(host.mutex_);
+    host.httpCalls_.push_back(call);
+    handler = host.httpHandler_;
+  }
+  HttpAnswer answer;
+  if (handler) {
+    answer = handler(call);
+  } else {
+    answer.resultCode = 1;
+    answer.httpStatus = 0;
+  }
+  response->resultCode = answer.resultCode;
+  response->httpStatus = answer.httpStatus;
+  response->headers = CopyHeaders(answer.headers);
+  response->headerCount = static_cast<uint32_t>(answer.headers.size());
+  response->body = static_cast<char*>(std::malloc(answer.body.size() + 1));
+  std::memcpy(response->body, answer.body.data(), answer.body.size());
+  response->body[answer.body.size()] = '\0';
+  response->bodyLength = static_cast<int32_t>(answer.body.size());
+  response->release = &TestHost::ReleaseHttpResponse;
+}
+
+void KTX_HOST_CALL TestHost::ReleaseHttpResponse(HttpResponseRecord* response) {
+  FreeHeaders(response->headers, response->headerCount);
+  response->headers = nullptr;
+  response->headerCount = 0;
+  std::free(response->body);
+  response->body = nullptr;
+  response->bodyLength = 0;
+}
+
+void KTX_HOST_CALL TestHost::OnSendEvent(CoreInterface* core, const HostEvent* event) {
+  TestHost& host = From(core);
+  const std::string name = TextOrEmpty(event->name);
+  host.Record(CoreFunction::SendEvent, name);
+  std::lock_guard<std::mutex> guard(host.mutex_);
+  host.sentEvents_.push_back({name, HostValueText(event->payload), event->flags});
+}
+
+void KTX_HOST_CALL TestHost::OnSubscribe(CoreInterface* core, const char* name, uint32_t handle,
+                                         HostEventCallback callback, void* userData,
+                                         uint32_t flag) {
+  TestHost& host = From(core);
+  host.Record(CoreFunction::Subscribe, TextOrEmpty(name));
+  std::lock_guard<std::mutex> guard(host.mutex_);
+  host.subscriptions_.push_back({TextOrEmpty(name), handle, callback, userData, flag});
+}
+
+void KTX_HOST_CALL TestHost::OnUnsubscribe(CoreInterface* core, const char* name,
+                                           uint32_t handle) {
+  TestHost& host = From(core);
+  const std::string eventName = TextOrEmpty(name);
+  host.Record(CoreFunction::Unsubscribe, eventName);
+  std::lock_guard<std::mutex> guard(host.mutex_);
+  std::erase_if(host.subscriptions_, [&](const Subscription& s) {
+    return s.name == eventName && s.pluginHandle == handle;
+  });
+}
+
+void KTX_HOST_CALL TestHost::OnSchedule(CoreInterface* core, const char* label,
+                                        TimerCallback callback, void* context, double delay,
+                                        uint32_t flag) {
+  TestHost& host = From(core);
+  host.Record(CoreFunction::Schedule, TextOrEmpty(label));
+  std::lock_guard<std::mutex> guard(host.mutex_);
+  host.scheduled_.push_back({TextOrEmpty(label), callback, context, delay, flag});
+}
+
+void KTX_HOST_CALL TestHost::OnYield(CoreInterface* core) {
+  From(core).Record(CoreFunction::Yield, {});
+}
+
+void KTX_HOST_CALL TestHost::OnWaitStart(CoreInterface* core, const char* label, uint32_t) {
+  From(core).Record(CoreFunction::WaitStart, TextOrEmpty(label));
+}
+
+void KTX_HOST_CALL TestHost::OnWaitEnd(CoreInterface* core) {
+  From(core).Record(CoreFunction::WaitEnd, {});
+}
+
+void KTX_HOST_CALL TestHost::OnLog(CoreInterface* core, int32_t level, const char* message) {
+  TestHost& host = From(core);
+  const std::string text = TextOrEmpty(message);
+  host.Record(CoreFunction::Log, text);
+  std::lock_guard<std::mutex> guard(host.mutex_);
+  host.logLines_.push_back({level, text});
+}
+
+}  // namespace Tesk::Testing
