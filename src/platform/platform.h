@@ -26,8 +26,9 @@ void ReleaseRegion(void* region, size_t size);
 
 // --- Locks --------------------------------------------------------------------
 
-// A non-recursive mutual-exclusion lock (critical section or pthread mutex).
-// Meets the standard Lockable requirements, so std::lock_guard works with it.
+// A mutual-exclusion lock (critical section or pthread mutex). Whether the
+// holder may take it again differs by system: never do. Meets the standard
+// Lockable requirements, so std::lock_guard works with it.
 class Lock {
  public:
   Lock();

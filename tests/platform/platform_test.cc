@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <mutex>
+#include <thread>
 
 #include "platform/platform.h"
 
@@ -40,12 +41,18 @@ TEST(PlatformProcess, KnowsItsExecutableAndThread) {
   std::free(block);
 }
 
-TEST(PlatformLock, IsLockable) {
+TEST(PlatformLock, ExcludesOtherThreads) {
   Lock lock;
+  bool otherGotIt = true;
   {
     std::lock_guard<Lock> guard(lock);
-    EXPECT_FALSE(lock.try_lock());
+    std::thread other([&] {
+      otherGotIt = lock.try_lock();
+      if (otherGotIt) lock.unlock();
+    });
+    other.join();
   }
+  EXPECT_FALSE(otherGotIt);
   EXPECT_TRUE(lock.try_lock());
   lock.unlock();
 }
