@@ -14,6 +14,7 @@ function(ktx_test name)
   cmake_parse_arguments(ARG "" "LABEL" "SOURCES;LIBRARIES" ${ARGN})
   add_executable(${name} ${ARG_SOURCES})
   target_link_libraries(${name} PRIVATE ${ARG_LIBRARIES} GTest::gmock GTest::gtest_main)
+  target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR}/tests)
   ktx_target_defaults(${name})
   # On Linux a test program exports its symbols, so that a plug-in it loads
   # finds the process-wide trace session service (platform/trace_session.h).

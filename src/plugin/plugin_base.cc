@@ -47,15 +47,14 @@ bool PluginBase::Initialize(HostServices* services) {
 // The first plug-in object of the process to initialise takes the log over for
 // the host; later ones find its target attached and leave the set-up alone.
 void PluginBase::ForwardLogToHost() {
-  LogManager& manager = logManager_.Manager();
-  if (manager.FindAttachedSink(kPluginLogTargetName) != nullptr) return;
-  manager.DetachSink(manager.StdErrSink());
-  manager.DetachSink(manager.StdOutSink());
-  manager.DetachSink(manager.DebuggerConsoleSink());
-  manager.SetMinimumLevel(kLogLevelOkay);
-  manager.SetExcludedGroups(kLogGroupXtr);
+  if (LogManager::FindSink(kPluginLogTargetName) != nullptr) return;
+  if (LogTarget* sink = LogManager::StandardErrorSink()) LogManager::DetachSink(*sink);
+  if (LogTarget* sink = LogManager::StandardOutputSink()) LogManager::DetachSink(*sink);
+  if (LogTarget* sink = LogManager::DebuggerConsoleSink()) LogManager::DetachSink(*sink);
+  LogManager::SetMinimumLevel(kLogLevelOkay);
+  LogManager::SetExcludedGroups(kLogGroupXtr);
   auto target = std::make_unique<PluginLogTarget>(Core());
-  target->Configure(LogTargetSettings{manager.MinimumLevel(), 0, 0, "#D| #L| #G| #M"});
+  target->Configure(LogTargetSettings{LogManager::MinimumLevel(), 0, 0, "#D| #L| #G| #M"});
   logTarget_ = std::move(target);
 }
 

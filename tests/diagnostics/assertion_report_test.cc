@@ -4,7 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "diagnostics/log_manager.h"
-#include "recording_log_target.h"
+#include "support/recording_log_target.h"
 
 namespace Tesk {
 namespace {

@@ -14,7 +14,7 @@
 
 #include "diagnostics/line_format.h"
 #include "diagnostics/log_manager.h"
-#include "recording_log_target.h"
+#include "support/recording_log_target.h"
 
 namespace Tesk {
 namespace {

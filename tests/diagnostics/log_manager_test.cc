@@ -12,7 +12,7 @@
 #include "diagnostics/console_log_targets.h"
 #include "diagnostics/log_target.h"
 #include "platform/platform.h"
-#include "recording_log_target.h"
+#include "support/recording_log_target.h"
 
 namespace Tesk {
 namespace {

@@ -18,11 +18,13 @@
 namespace Tesk::Testing {
 namespace {
 
+#if defined(_WIN32)
 std::string Lowercase(std::string text) {
   std::transform(text.begin(), text.end(), text.begin(),
                  [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
   return text;
 }
+#endif
 
 TEST(PluginLibrary, ExportsOnlyTheLoadFunction) {
   const BinaryInterface binary = ReadBinaryInterface(PluginLibraryPath());
