@@ -92,7 +92,8 @@ struct UtcCalendarTime {
 // Writes a NUL-terminated text to the debugger's output (no-op on Linux).
 void DebuggerOutput(const char* text);
 
-// Ends the process at once, without running exit handlers or destructors.
+// Ends the process at once, without running exit handlers or destructors
+// (buffered standard streams are flushed first).
 [[noreturn]] void EndProcessNow();
 
 }  // namespace Tesk::Platform

@@ -13,6 +13,7 @@
 
 #include <cerrno>
 #include <climits>
+#include <cstdio>
 #include <cstdlib>
 #include <ctime>
 #include <new>
@@ -84,6 +85,9 @@ uint32_t CurrentThreadId() { return static_cast<uint32_t>(gettid()); }
 
 void DebuggerOutput(const char*) {}
 
-void EndProcessNow() { std::abort(); }
+void EndProcessNow() {
+  std::fflush(nullptr);
+  std::abort();
+}
 
 }  // namespace Tesk::Platform

@@ -4,6 +4,7 @@
 #include <malloc.h>
 #include <windows.h>
 
+#include <cstdio>
 #include <new>
 
 namespace Tesk::Platform {
@@ -67,6 +68,9 @@ uint32_t CurrentThreadId() { return GetCurrentThreadId(); }
 void DebuggerOutput(const char* text) { OutputDebugStringA(text); }
 
 void EndProcessNow() {
+  // The C runtime may buffer standard error when it is a pipe: the last words
+  // written before the end must not be lost.
+  std::fflush(nullptr);
   TerminateProcess(GetCurrentProcess(), 3);
   ExitProcess(3);
 }
