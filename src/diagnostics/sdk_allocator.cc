@@ -82,7 +82,7 @@ char* DuplicateString(const char* text) {
 size_t UsableSize(void* block) { return BlockSize(block); }
 
 AllocationCounters ReadAllocationCounters() {
-  return {counters.peakLiveBytes.load(), counters.liveBlocksAtPeak.load(),
+  return {counters.peakLiveBytes.load(),  counters.liveBlocksAtPeak.load(),
           counters.bytesAllocated.load(), counters.allocations.load(),
           counters.bytesFreed.load(),     counters.frees.load()};
 }

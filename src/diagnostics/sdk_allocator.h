@@ -21,7 +21,7 @@ void Free(void* block);
 [[nodiscard]] size_t UsableSize(void* block);
 
 struct AllocationCounters {
-  uint64_t peakLiveBytes;  // the largest bytesAllocated - bytesFreed seen
+  uint64_t peakLiveBytes;     // the largest bytesAllocated - bytesFreed seen
   uint64_t liveBlocksAtPeak;  // allocations - frees when the peak was last raised
   uint64_t bytesAllocated;
   uint64_t allocations;

@@ -23,7 +23,9 @@ void* AllocateOrNull(std::size_t size) noexcept {
 
 void* operator new(std::size_t size) { return AllocateOrThrow(size); }
 void* operator new[](std::size_t size) { return AllocateOrThrow(size); }
-void* operator new(std::size_t size, const std::nothrow_t&) noexcept { return AllocateOrNull(size); }
+void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
+  return AllocateOrNull(size);
+}
 void* operator new[](std::size_t size, const std::nothrow_t&) noexcept {
   return AllocateOrNull(size);
 }

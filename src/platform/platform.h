@@ -47,9 +47,9 @@ class Lock {
 // --- Time ---------------------------------------------------------------------
 
 struct LocalTime {
-  int year;  // e.g. 2026
+  int year;   // e.g. 2026
   int month;  // 1..12
-  int day;  // 1..31
+  int day;    // 1..31
   int hour;
   int minute;
   int second;
@@ -71,7 +71,7 @@ struct LocalTime {
 struct UtcCalendarTime {
   int64_t year;
   int month;  // 1..12
-  int day;  // 1..31
+  int day;    // 1..31
   int hour;
   int minute;
   int second;

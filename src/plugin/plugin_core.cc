@@ -36,7 +36,8 @@ void PluginCore::Stop() {
 
 void PluginCore::RegisterEventHandler(std::string_view eventName, HostEventHandler handler,
                                       uint32_t flag) {
-  auto [entry, inserted] = eventHandlers_.insert_or_assign(std::string(eventName), std::move(handler));
+  auto [entry, inserted] =
+      eventHandlers_.insert_or_assign(std::string(eventName), std::move(handler));
   (void)inserted;
   HostSubscribe(entry->first.c_str(), pluginHandle_, &PluginCore::EventTrampoline, this, flag);
 }

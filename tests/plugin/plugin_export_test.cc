@@ -105,9 +105,9 @@ TEST(PluginLoadDeathTest, IncompatibleHostEndsInTheFatalReport) {
     PluginLoadInfo* record = &localRecord;
 #else
     // Shared with the child process, so the parent sees what the plug-in wrote.
-    auto* record = static_cast<PluginLoadInfo*>(mmap(nullptr, sizeof(PluginLoadInfo),
-                                                     PROT_READ | PROT_WRITE,
-                                                     MAP_SHARED | MAP_ANONYMOUS, -1, 0));
+    auto* record =
+        static_cast<PluginLoadInfo*>(mmap(nullptr, sizeof(PluginLoadInfo), PROT_READ | PROT_WRITE,
+                                          MAP_SHARED | MAP_ANONYMOUS, -1, 0));
     ASSERT_NE(record, MAP_FAILED);
     std::memset(record, 0, sizeof(PluginLoadInfo));
 #endif
@@ -117,8 +117,8 @@ TEST(PluginLoadDeathTest, IncompatibleHostEndsInTheFatalReport) {
     EXPECT_DEATH(
         {
           LoadedLibrary library(PluginLibraryPath());
-          auto load = reinterpret_cast<PluginLoadFunction>(
-              library.Symbol("load_tav_personalized_offers"));
+          auto load =
+              reinterpret_cast<PluginLoadFunction>(library.Symbol("load_tav_personalized_offers"));
           load(record);
         },
         "Assertion failed!\n\nExpression: ALE-EECF0606");

@@ -141,13 +141,14 @@ TEST_F(PluginLifecycle, TimersRunOnceThroughTheHostScheduler) {
   ScriptedPlugin& plugin = PluginOf(host);
   std::vector<std::string> ran;
   const auto now = std::chrono::steady_clock::now();
-  EXPECT_EQ(plugin.ScheduleTimer("later", [&] { ran.push_back("later"); },
-                                 now + std::chrono::seconds(5)),
+  EXPECT_EQ(plugin.ScheduleTimer(
+                "later", [&] { ran.push_back("later"); }, now + std::chrono::seconds(5)),
             1u);
-  EXPECT_EQ(plugin.ScheduleTimer("past", [&] { ran.push_back("past"); },
-                                 now - std::chrono::seconds(5)),
+  EXPECT_EQ(plugin.ScheduleTimer(
+                "past", [&] { ran.push_back("past"); }, now - std::chrono::seconds(5)),
             2u);
-  plugin.ScheduleTimer("throws", [] { throw std::runtime_error("timer failed"); }, now);
+  plugin.ScheduleTimer(
+      "throws", [] { throw std::runtime_error("timer failed"); }, now);
   EXPECT_EQ(plugin.PendingTimerCount(), 3u);
   const std::vector<Testing::ScheduledCall> scheduled = host.PendingScheduled();
   ASSERT_EQ(scheduled.size(), 3u);

@@ -44,9 +44,10 @@ TEST(GetFullNameFromShortNameAndType, PrefixesByTypeAndLogsAnUnknownType) {
   ASSERT_EQ(log.Messages().size(), 1u);
   EXPECT_EQ(log.Messages()[0].level, kLogLevelError);
   EXPECT_EQ(log.Messages()[0].groupMask, kLogGroupDbg);
-  EXPECT_EQ(log.Messages()[0].text,
-            "            Plugin Manager| GetFullNameFromShortNameAndType(\"x\", \"Backend:\") called "
-            "with an unknown type");
+  EXPECT_EQ(
+      log.Messages()[0].text,
+      "            Plugin Manager| GetFullNameFromShortNameAndType(\"x\", \"Backend:\") called "
+      "with an unknown type");
 }
 
 TEST(PluginName, ForTheBackendPlugin) {

@@ -36,7 +36,8 @@ void ReadElf(const Bytes& file, BinaryInterface& out) {
   auto sectionField = [&](uint16_t index, unsigned field32, unsigned field64, bool wide) {
     const uint64_t base = sectionTable + uint64_t{index} * sectionSize;
     if (!is64) return uint64_t{file.Read<uint32_t>(base + field32)};
-    return wide ? file.Read<uint64_t>(base + field64) : uint64_t{file.Read<uint32_t>(base + field64)};
+    return wide ? file.Read<uint64_t>(base + field64)
+                : uint64_t{file.Read<uint32_t>(base + field64)};
   };
   for (uint16_t i = 0; i < sectionCount; ++i) {
     constexpr uint32_t kDynamicSymbols = 11;

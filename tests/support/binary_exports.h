@@ -8,8 +8,8 @@
 namespace Tesk::Testing {
 
 struct BinaryInterface {
-  bool readable = false;  // false when the file is missing or not ELF/PE
-  std::vector<std::string> exportedNames;  // defined global symbols, or PE export names
+  bool readable = false;                       // false when the file is missing or not ELF/PE
+  std::vector<std::string> exportedNames;      // defined global symbols, or PE export names
   std::vector<std::string> importedLibraries;  // PE only: DLL names of the import table
 };
 

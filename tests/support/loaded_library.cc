@@ -13,7 +13,8 @@ namespace Tesk::Testing {
 LoadedLibrary::LoadedLibrary(const std::string& path) {
 #if defined(_WIN32)
   handle_ = reinterpret_cast<void*>(LoadLibraryA(path.c_str()));
-  if (handle_ == nullptr) error_ = "LoadLibrary failed with error " + std::to_string(GetLastError());
+  if (handle_ == nullptr)
+    error_ = "LoadLibrary failed with error " + std::to_string(GetLastError());
 #else
   handle_ = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
   if (handle_ == nullptr) error_ = dlerror();

@@ -212,9 +212,7 @@ void TestHost::ClearRecordings() {
   logLines_.clear();
 }
 
-TestHost& TestHost::From(CoreInterface* core) {
-  return *reinterpret_cast<Interface*>(core)->host;
-}
+TestHost& TestHost::From(CoreInterface* core) { return *reinterpret_cast<Interface*>(core)->host; }
 
 void TestHost::Record(CoreFunction function, std::string subject) {
   std::lock_guard<std::mutex> guard(mutex_);
@@ -230,9 +228,8 @@ void KTX_HOST_CALL TestHost::OnApiRequest(CoreInterface* core, ResponseRecord* r
   call.pluginHandle = request->pluginHandle;
   for (uint32_t i = 0; i < request->argumentCount; ++i) {
     const HostArgument& argument = request->arguments[i];
-    call.arguments.emplace_back(
-        argument.name != nullptr ? argument.name : "#" + std::to_string(i),
-        HostValueText(argument.value));
+    call.arguments.emplace_back(argument.name != nullptr ? argument.name : "#" + std::to_string(i),
+                                HostValueText(argument.value));
   }
   host.Record(CoreFunction::ApiRequest, call.url);
   std::function<ApiAnswer(const ApiCall&)> handler;
@@ -325,8 +322,7 @@ void KTX_HOST_CALL TestHost::OnSubscribe(CoreInterface* core, const char* name, 
   host.subscriptions_.push_back({TextOrEmpty(name), handle, callback, userData, flag});
 }
 
-void KTX_HOST_CALL TestHost::OnUnsubscribe(CoreInterface* core, const char* name,
-                                           uint32_t handle) {
+void KTX_HOST_CALL TestHost::OnUnsubscribe(CoreInterface* core, const char* name, uint32_t handle) {
   TestHost& host = From(core);
   const std::string eventName = TextOrEmpty(name);
   host.Record(CoreFunction::Unsubscribe, eventName);

@@ -8,10 +8,10 @@ namespace Tesk {
 
 #pragma pack(push, 1)
 struct HostEvent {
-  const char* name;  // +0, NUL-terminated
+  const char* name;   // +0, NUL-terminated
   HostValue payload;  // +4, 12 bytes
-  uint32_t flags;  // +16, always 0 when sent
-  void* userData;  // +20, set by the host on callbacks: the plug-in object
+  uint32_t flags;     // +16, always 0 when sent
+  void* userData;     // +20, set by the host on callbacks: the plug-in object
 };
 #pragma pack(pop)
 

@@ -20,34 +20,34 @@ using ResponseReleaseFunction = void(KTX_HOST_CALL*)(ResponseRecord* response);
 
 // Form 1: an API request to the host or another plug-in. Zero unless listed.
 struct ApiRequestRecord {
-  uint32_t method;  // +0, method code
-  const char* url;  // +4
+  uint32_t method;          // +0, method code
+  const char* url;          // +4
   HostArgument* arguments;  // +8
-  uint32_t argumentCount;  // +12
-  uint8_t reserved[24];  // +16, zero
-  uint32_t pluginHandle;  // +40
-  uint32_t reserved2;  // +44, zero
+  uint32_t argumentCount;   // +12
+  uint8_t reserved[24];     // +16, zero
+  uint32_t pluginHandle;    // +40
+  uint32_t reserved2;       // +44, zero
 };
 
 // The answer to a form 1 request, and what the plug-in fills for an incoming
 // request. Zeroed by the caller; filled by the callee, which also sets
 // `release` to free what it owns in the record.
 struct ResponseRecord {
-  HostValue result;  // +0
-  char* errorText;  // +12, not null means failure
-  uint8_t failed;  // +16
-  uint8_t responseFormatFlag;  // +17
-  uint32_t responseFormat;  // +18, 0 to 3
-  uint32_t httpStatus;  // +22
-  char* text;  // +26
-  HostHeader* headers;  // +30
-  uint32_t headerCount;  // +34
-  StreamReadFunction streamRead;  // +38
+  HostValue result;                     // +0
+  char* errorText;                      // +12, not null means failure
+  uint8_t failed;                       // +16
+  uint8_t responseFormatFlag;           // +17
+  uint32_t responseFormat;              // +18, 0 to 3
+  uint32_t httpStatus;                  // +22
+  char* text;                           // +26
+  HostHeader* headers;                  // +30
+  uint32_t headerCount;                 // +34
+  StreamReadFunction streamRead;        // +38
   StreamReleaseFunction streamRelease;  // +42
-  uint32_t streamSizeHint;  // +46
-  uint32_t reserved;  // +50, zero
-  void* stream;  // +54, its content is the result as JSON text
-  ResponseReleaseFunction release;  // +58
+  uint32_t streamSizeHint;              // +46
+  uint32_t reserved;                    // +50, zero
+  void* stream;                         // +54, its content is the result as JSON text
+  ResponseReleaseFunction release;      // +58
 };
 
 struct HttpResponseRecord;
@@ -55,48 +55,48 @@ using HttpResponseReleaseFunction = void(KTX_HOST_CALL*)(HttpResponseRecord* res
 
 // Form 2: an HTTP request to a remote web service.
 struct HttpRequestRecord {
-  uint32_t method;  // +0
-  const char* url;  // +4
-  const HostHeader* headers;  // +8
-  uint32_t headerCount;  // +12
-  const char* body;  // +16
-  uint32_t bodyLength;  // +20
-  uint32_t timeout;  // +24
-  uint8_t flag;  // +28
-  uint8_t reserved[3];  // +29, zero
-  uint32_t reserved2;  // +32, zero
-  uint8_t reserved3;  // +36, zero
-  uint8_t reserved4[3];  // +37, zero
+  uint32_t method;               // +0
+  const char* url;               // +4
+  const HostHeader* headers;     // +8
+  uint32_t headerCount;          // +12
+  const char* body;              // +16
+  uint32_t bodyLength;           // +20
+  uint32_t timeout;              // +24
+  uint8_t flag;                  // +28
+  uint8_t reserved[3];           // +29, zero
+  uint32_t reserved2;            // +32, zero
+  uint8_t reserved3;             // +36, zero
+  uint8_t reserved4[3];          // +37, zero
   HttpResponseRecord* response;  // +40
-  uint8_t one;  // +44, always 1
-  uint8_t reserved5[3];  // +45, zero
+  uint8_t one;                   // +44, always 1
+  uint8_t reserved5[3];          // +45, zero
 };
 
 // The answer to a form 2 request, filled by the host.
 struct HttpResponseRecord {
-  uint32_t resultCode;  // +0, 0 success
-  uint32_t httpStatus;  // +4
-  HostHeader* headers;  // +8
-  uint32_t headerCount;  // +12
-  char* body;  // +16
-  int32_t bodyLength;  // +20
+  uint32_t resultCode;                  // +0, 0 success
+  uint32_t httpStatus;                  // +4
+  HostHeader* headers;                  // +8
+  uint32_t headerCount;                 // +12
+  char* body;                           // +16
+  int32_t bodyLength;                   // +20
   HttpResponseReleaseFunction release;  // +24
 };
 
 // An incoming request for one of the plug-in's published functions.
 struct IncomingRequestRecord {
-  uint32_t method;  // +0
-  const char* url;  // +4, path and query
+  uint32_t method;                // +0
+  const char* url;                // +4, path and query
   const HostArgument* arguments;  // +8
-  uint32_t argumentCount;  // +12
-  void* dispatchContext;  // +16, as published in the function table
-  const HostHeader* headers;  // +20
-  uint32_t headerCount;  // +24
-  const char* contentType;  // +28
-  const char* body;  // +32, null when there is no body
-  uint32_t bodyLength;  // +36
-  uint32_t requestId;  // +40
-  const char* customMethod;  // +44, read only for method code 8
+  uint32_t argumentCount;         // +12
+  void* dispatchContext;          // +16, as published in the function table
+  const HostHeader* headers;      // +20
+  uint32_t headerCount;           // +24
+  const char* contentType;        // +28
+  const char* body;               // +32, null when there is no body
+  uint32_t bodyLength;            // +36
+  uint32_t requestId;             // +40
+  const char* customMethod;       // +44, read only for method code 8
 };
 #pragma pack(pop)
 

@@ -15,9 +15,9 @@ enum class HostValueTag : uint32_t {
   Signed = 2,
   Unsigned = 3,
   Float = 4,
-  String = 5,  // text not owned
+  String = 5,       // text not owned
   OwnedString = 6,  // text owned, with its length
-  Blob = 7,  // bytes not owned
+  Blob = 7,         // bytes not owned
   OwnedBlob = 8,
   Collection = 9,  // owned array of HostValue
   Structure = 10,  // owned array of HostValueMember
@@ -28,7 +28,7 @@ struct HostValueMember;
 
 struct HostValue {
   uint32_t tag;  // +0, a HostValueTag
-  union {  // +4, 8 bytes
+  union {        // +4, 8 bytes
     uint8_t boolean;
     int64_t signedValue;
     uint64_t unsignedValue;
@@ -54,8 +54,8 @@ struct HostValue {
 };
 
 struct HostValueMember {
-  const char* name;  // +0, NUL-terminated
-  HostValue value;  // +4
+  const char* name;   // +0, NUL-terminated
+  HostValue value;    // +4
   uint8_t nameOwned;  // +16, 1 when `name` is owned
 };
 
@@ -63,7 +63,7 @@ struct HostValueMember {
 // and its value.
 struct HostArgument {
   const char* name;  // +0
-  HostValue value;  // +4
+  HostValue value;   // +4
 };
 
 // A (name, value) pair of NUL-terminated texts: request and response headers.

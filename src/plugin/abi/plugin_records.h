@@ -12,50 +12,50 @@ struct HostServices;
 #pragma pack(push, 1)
 // The table of entry points the host calls; it lives inside the plug-in object.
 struct PluginEntryPoints {
-  uint8_t(KTX_HOST_CALL* initialize)(void* plugin, HostServices* services);  // +0
-  void(KTX_HOST_CALL* shutdown)(void* plugin);  // +4
+  uint8_t(KTX_HOST_CALL* initialize)(void* plugin, HostServices* services);       // +0
+  void(KTX_HOST_CALL* shutdown)(void* plugin);                                    // +4
   void(KTX_HOST_CALL* getMemoryStatistics)(void* plugin, MemoryStatistics* out);  // +8
 };
 
 // Passed to Initialize; the host keeps it alive until Shutdown returns.
 struct HostServices {
-  CoreInterface* core;  // +0
+  CoreInterface* core;    // +0
   uint32_t pluginHandle;  // +4, opaque, passed back to the host
 };
 
 struct MemoryStatistics {
-  uint64_t peakLiveBytes;  // +0
+  uint64_t peakLiveBytes;     // +0
   uint64_t liveBlocksAtPeak;  // +8
-  uint64_t bytesAllocated;  // +16
-  uint64_t allocations;  // +24
-  uint64_t bytesFreed;  // +32
-  uint64_t frees;  // +40
-  uint64_t reserved;  // +48, always zero
+  uint64_t bytesAllocated;    // +16
+  uint64_t allocations;       // +24
+  uint64_t bytesFreed;        // +32
+  uint64_t frees;             // +40
+  uint64_t reserved;          // +48, always zero
 };
 
 struct FunctionTable;
 
 // The load record: the host writes words 0 to 2, the plug-in all seven.
 struct PluginLoadInfo {
-  uint32_t apiMajor;  // +0
-  uint32_t apiMinor;  // +4
-  uint32_t apiPatch;  // +8
+  uint32_t apiMajor;               // +0
+  uint32_t apiMinor;               // +4
+  uint32_t apiPatch;               // +8
   PluginEntryPoints* entryPoints;  // +12
-  void* plugin;  // +16
-  const char* shortName;  // +20
-  FunctionTable* functionTable;  // +24
+  void* plugin;                    // +16
+  const char* shortName;           // +20
+  FunctionTable* functionTable;    // +24
 };
 
 // The host's function table: the header of the API description, whose function
 // records are those the host routes requests by. Null pointers with zero counts
 // describe a plug-in without functions, types or events.
 struct FunctionTable {
-  void* functions;  // +0
+  void* functions;         // +0
   uint32_t functionCount;  // +4
-  void* types;  // +8
-  uint32_t typeCount;  // +12
-  void* events;  // +16
-  uint32_t eventCount;  // +20
+  void* types;             // +8
+  uint32_t typeCount;      // +12
+  void* events;            // +16
+  uint32_t eventCount;     // +20
 };
 #pragma pack(pop)
 

@@ -1,0 +1,59 @@
+// Timers scheduled and run from several threads at once.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <set>
+#include <thread>
+#include <vector>
+
+#include "plugin/plugin_loader.h"
+#include "support/test_host.h"
+
+namespace Tesk {
+namespace {
+
+class IdlePlugin final : public PluginBase {};
+
+void KTX_HOST_CALL LoadIdlePlugin(PluginLoadInfo* info) {
+  LoadPlugin<IdlePlugin>(info, "idle-test");
+}
+
+TEST(PluginTimersConcurrency, ScheduleAndRunFromSeveralThreads) {
+  constexpr int kThreads = 4;
+  constexpr int kTimersPerThread = 500;
+  Testing::TestHost host{Testing::TestHost::NoLibrary{}};
+  ASSERT_TRUE(host.LoadWith(&LoadIdlePlugin));
+  ASSERT_TRUE(host.Initialize());
+  auto& plugin = *static_cast<IdlePlugin*>(host.LoadRecord().plugin);
+
+  std::atomic<int> ran{0};
+  std::vector<std::vector<uint64_t>> numbers(kThreads);
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kThreads; ++t) {
+    threads.emplace_back([&, t] {
+      for (int i = 0; i < kTimersPerThread; ++i) {
+        numbers[t].push_back(plugin.ScheduleTimer(
+            "tick", [&ran] { ran.fetch_add(1); }, std::chrono::steady_clock::now()));
+        // Run some while others are still being scheduled.
+        if (i % 50 == 0) host.RunScheduledCallbacks(10);
+      }
+    });
+  }
+  for (std::thread& thread : threads) thread.join();
+  std::thread runnerA([&] { host.RunScheduledCallbacks(); });
+  std::thread runnerB([&] { host.RunScheduledCallbacks(); });
+  runnerA.join();
+  runnerB.join();
+
+  std::set<uint64_t> distinct;
+  for (const auto& list : numbers) distinct.insert(list.begin(), list.end());
+  EXPECT_EQ(distinct.size(), size_t{kThreads * kTimersPerThread});
+  EXPECT_EQ(*distinct.begin(), 1u);
+  EXPECT_EQ(ran.load(), kThreads * kTimersPerThread);
+  EXPECT_EQ(plugin.PendingTimerCount(), 0u);
+  host.Shutdown();
+}
+
+}  // namespace
+}  // namespace Tesk
