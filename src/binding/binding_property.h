@@ -1,0 +1,194 @@
+// BindingProperty: the dynamic value. A tree of scalars, strings, blobs,
+// enumeration values, collections and structures whose members are always in
+// byte-wise name order. A root value owns the BindingStorage of its tree; its
+// children (elements and members) live in that storage and never own it.
+//
+// Threads: a tree is used by one thread at a time; whole roots may be copied
+// or moved between threads.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <iterator>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace Tesk {
+
+struct TypeKey;
+class BindingStorage;
+
+namespace BindingInternal {
+struct InternedString;
+struct BlobBlock;
+struct CollectionBlock;
+struct StructureBlock;
+struct EnumCell;
+}  // namespace BindingInternal
+
+enum class BindingPropertyKind : uint8_t {
+  Empty = 0,
+  Bool = 1,
+  Signed = 2,
+  Unsigned = 3,
+  Float = 4,
+  String = 5,
+  Blob = 6,
+  Enum = 7,
+  Collection = 8,
+  Structure = 9,
+};
+
+// An enumeration value together with the key of its enumeration type (null
+// when the type is unknown), so that it can be printed by name later.
+struct BindingEnumValue {
+  int32_t value = 0;
+  const TypeKey* type = nullptr;
+
+  friend bool operator==(const BindingEnumValue&, const BindingEnumValue&) = default;
+};
+
+// The largest element count of a collection; more fails with std::length_error.
+inline constexpr uint32_t kMaxCollectionSize = (1u << 28) - 1;
+
+class BindingProperty {
+ public:
+  class MemberIterator;
+  struct MemberView;
+  class MemberRange;
+
+  BindingProperty() noexcept = default;
+  BindingProperty(const BindingProperty& other);
+  BindingProperty(BindingProperty&& other) noexcept;
+  BindingProperty& operator=(const BindingProperty& other);
+  BindingProperty& operator=(BindingProperty&& other) noexcept;
+  ~BindingProperty();
+
+  // Releases the payload (recursively) and makes the value empty. The storage
+  // of a root stays for later use.
+  void Reset() noexcept;
+
+  // Setters: Reset, then store the new kind and payload.
+  void SetBool(bool value);
+  void SetSigned(int64_t value);
+  void SetUnsigned(uint64_t value);
+  void SetFloat(double value);
+  // Interned in the tree's storage; the text ends at its first NUL.
+  void SetString(std::string_view text);
+  void SetString(const char* text) { SetString(std::string_view(text != nullptr ? text : "")); }
+  void SetString(const std::string& text) { SetString(std::string_view(text)); }
+  void SetBlob(std::span<const uint8_t> bytes);
+  void SetBlob(const std::vector<uint8_t>& bytes) { SetBlob(std::span<const uint8_t>(bytes)); }
+  void SetEnum(BindingEnumValue value);
+  // Turn the value into an empty collection or structure, unless it already is one.
+  void MakeCollection();
+  void MakeStructure();
+
+  [[nodiscard]] BindingPropertyKind Kind() const { return kind_; }
+  [[nodiscard]] bool IsEmpty() const { return kind_ == BindingPropertyKind::Empty; }
+  // "empty", "bool", ... "structure"; "" for an unknown code.
+  [[nodiscard]] static const char* KindName(BindingPropertyKind kind);
+  // 0 for empty; bytes of a string or blob; elements; members; 1 otherwise.
+  [[nodiscard]] uint32_t Size() const;
+
+  // The payload when the value is of exactly that kind, else the default.
+  [[nodiscard]] bool GetBool(bool fallback = false) const;
+  [[nodiscard]] int64_t GetSigned(int64_t fallback = 0) const;
+  [[nodiscard]] uint64_t GetUnsigned(uint64_t fallback = 0) const;
+  [[nodiscard]] double GetFloat(double fallback = 0) const;
+  // The view stays valid until the value changes or its tree is destroyed.
+  [[nodiscard]] std::string_view GetString(std::string_view fallback = {}) const;
+  // NUL-terminated; "" for a value of another kind.
+  [[nodiscard]] const char* CString() const;
+  [[nodiscard]] std::span<const uint8_t> GetBlob(std::span<const uint8_t> fallback = {}) const;
+  [[nodiscard]] BindingEnumValue GetEnum(BindingEnumValue fallback = {}) const;
+
+  // Empty, zero, "false"... see the truth table: strings are true only for
+  // exactly "true" or "1".
+  [[nodiscard]] bool Truth() const;
+  // Text form: numbers in decimal, floats with "%f", strings and blobs as
+  // their bytes, enum values as their number; "" for empty and containers.
+  [[nodiscard]] std::string ToText() const;
+
+  // Read-only children: the shared empty value when absent. Never modify.
+  [[nodiscard]] const BindingProperty& At(uint32_t index) const;
+  [[nodiscard]] const BindingProperty& Member(std::string_view name) const;
+  [[nodiscard]] bool HasMember(std::string_view name) const;
+
+  // Mutable children. A value of another kind is first replaced by an empty
+  // collection or structure. References into a collection stay valid until it
+  // grows; references to members until they are removed.
+  BindingProperty& Element(uint32_t index);
+  BindingProperty& Append() { return Element(Size()); }
+  void Reserve(uint32_t count);
+  BindingProperty& MemberRef(std::string_view name);
+  // Removes a member; false when there is none of that name.
+  bool RemoveMember(std::string_view name);
+
+  // Elements of a collection in index order (empty for other kinds).
+  [[nodiscard]] std::span<const BindingProperty> Elements() const;
+  [[nodiscard]] std::span<BindingProperty> MutableElements();
+  // Members of a structure in name order (empty for other kinds).
+  [[nodiscard]] MemberRange Members() const;
+
+  // The storage of the tree; null until a value of the tree needed one.
+  [[nodiscard]] BindingStorage* Storage() const { return storage_; }
+  [[nodiscard]] bool OwnsStorage() const { return ownsStorage_; }
+
+  // Deep equality: same kinds, payloads, elements and members.
+  friend bool operator==(const BindingProperty& a, const BindingProperty& b);
+
+ private:
+  friend class BindingStorage;
+
+  BindingStorage& EnsureStorage();
+  void ReleasePayload() noexcept;
+  void CopyFrom(const BindingProperty& source);
+  void AdoptChildOf(BindingStorage* storage) {
+    storage_ = storage;
+    ownsStorage_ = false;
+  }
+
+  union Payload {
+    uint8_t boolean;
+    int64_t signedValue;
+    uint64_t unsignedValue;
+    double floatValue;
+    BindingInternal::InternedString* string;
+    BindingInternal::BlobBlock* blob;
+    BindingInternal::EnumCell* enumCell;
+    BindingInternal::CollectionBlock* collection;
+    BindingInternal::StructureBlock* structure;
+  };
+
+  Payload payload_{.unsignedValue = 0};
+  BindingStorage* storage_ = nullptr;
+  BindingPropertyKind kind_ = BindingPropertyKind::Empty;
+  bool ownsStorage_ = true;
+};
+
+// The shared immutable empty value.
+[[nodiscard]] const BindingProperty& EmptyBindingProperty();
+
+// The result of reading, converting or calling something: a root value and a
+// success flag. A failed result's value is the structure {"error": message}.
+class [[nodiscard]] BindingResult {
+ public:
+  BindingResult() = default;
+  // A deep copy of `value`, ok.
+  explicit BindingResult(const BindingProperty& value) : value(value) {}
+
+  // Resets the value, marks the result failed and stores the message.
+  void Fail(std::string_view message);
+  // Empty when ok; otherwise the "error" member's text (empty if not a string).
+  [[nodiscard]] std::string ErrorText() const;
+
+  BindingProperty value;
+  bool ok = true;
+};
+
+}  // namespace Tesk
+
+#include "binding/internal/binding_property_members.h"

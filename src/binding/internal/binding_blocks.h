@@ -1,0 +1,70 @@
+// The blocks behind the heap-backed kinds of BindingProperty. Internal to the
+// binding layer: code outside it uses BindingProperty's interface.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <string_view>
+
+namespace Tesk {
+class BindingProperty;
+class BindingStorage;
+struct TypeKey;
+}  // namespace Tesk
+
+namespace Tesk::BindingInternal {
+
+// One entry of a storage's string table; the text follows the header.
+struct InternedString {
+  uint32_t hash;
+  uint32_t references;
+  uint32_t length;
+  char text[1];  // length bytes and a NUL
+
+  [[nodiscard]] std::string_view View() const { return {text, length}; }
+  [[nodiscard]] static size_t BlockSize(uint32_t length) {
+    return offsetof(InternedString, text) + length + 1;
+  }
+};
+
+// The shared entry of the empty text, in every storage; never counted.
+[[nodiscard]] InternedString* EmptyInterned();
+
+// Byte-wise order of names, as unsigned bytes (the order of strcmp).
+struct NameLess {
+  using is_transparent = void;
+  static int Compare(std::string_view a, std::string_view b) {
+    const size_t common = a.size() < b.size() ? a.size() : b.size();
+    const int order = common == 0 ? 0 : std::memcmp(a.data(), b.data(), common);
+    if (order != 0) return order;
+    return a.size() < b.size() ? -1 : (a.size() > b.size() ? 1 : 0);
+  }
+  bool operator()(const InternedString* a, const InternedString* b) const {
+    return a != b && Compare(a->View(), b->View()) < 0;
+  }
+  bool operator()(const InternedString* a, std::string_view b) const {
+    return Compare(a->View(), b) < 0;
+  }
+  bool operator()(std::string_view a, const InternedString* b) const {
+    return Compare(a, b->View()) < 0;
+  }
+};
+
+struct BlobBlock {
+  uint8_t* bytes;
+  uint32_t size;
+};
+
+struct EnumCell {
+  int32_t value;
+  const TypeKey* type;
+};
+
+struct CollectionBlock {
+  BindingProperty* elements;
+  uint32_t size;
+  uint32_t capacity;
+};
+
+}  // namespace Tesk::BindingInternal
