@@ -4,7 +4,7 @@
 set -euo pipefail
 
 packages_amd64=(
-  build-essential cmake ninja-build pkg-config git clang-format clang lld
+  build-essential cmake ninja-build pkg-config git clang-format clang lld libclang-rt-14-dev
   g++-multilib gcc-multilib
   googletest libgtest-dev libbenchmark-dev
   rapidjson-dev libyaml-dev

@@ -1,0 +1,24 @@
+# ktx_fuzz_target(<name> SOURCE <file> LIBRARIES ... CORPUS <dir>)
+# One fuzz target per reader. With KTX_FUZZ (the linux-x64-fuzz preset, clang)
+# it is a libFuzzer program; otherwise it is linked with a replay main that
+# runs every file of its checked-in seed corpus, registered as a test, so the
+# targets also run under the sanitizers of the GCC builds.
+option(KTX_FUZZ "Build fuzz targets with libFuzzer (clang)" OFF)
+
+function(ktx_fuzz_target name)
+  cmake_parse_arguments(ARG "" "SOURCE;CORPUS" "LIBRARIES" ${ARGN})
+  add_executable(${name} ${ARG_SOURCE})
+  target_link_libraries(${name} PRIVATE ${ARG_LIBRARIES})
+  ktx_target_defaults(${name})
+  if(KTX_FUZZ)
+    target_compile_options(${name} PRIVATE -fsanitize=fuzzer)
+    target_link_options(${name} PRIVATE -fsanitize=fuzzer)
+  else()
+    target_sources(${name} PRIVATE ${PROJECT_SOURCE_DIR}/fuzz/replay_main.cc)
+    if(CMAKE_CROSSCOMPILING AND WIN32)
+      return()  # the corpus replay runs in the Linux builds
+    endif()
+    add_test(NAME fuzz_replay_${name} COMMAND ${name} ${ARG_CORPUS})
+    set_tests_properties(fuzz_replay_${name} PROPERTIES LABELS fuzz)
+  endif()
+endfunction()
