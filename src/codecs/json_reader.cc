@@ -1,0 +1,151 @@
+#include <rapidjson/error/en.h>
+#include <rapidjson/reader.h>
+
+#include <cstdio>
+#include <vector>
+
+#include "codecs/json.h"
+
+namespace Tesk {
+namespace {
+
+constexpr char kTooDeepText[] = "The document is nested too deeply.";
+
+// Builds a BindingProperty from the reader's events. `target_` is the value the
+// next scalar or container goes into; `open_` the containers not yet closed.
+class JsonTreeBuilder {
+ public:
+  explicit JsonTreeBuilder(BindingProperty& root) : target_(&root) { open_.reserve(32); }
+
+  bool Null() {
+    NextValue();
+    return true;
+  }
+  bool Bool(bool value) {
+    NextValue()->SetBool(value);
+    return true;
+  }
+  bool Int(int value) {
+    NextValue()->SetSigned(value);
+    return true;
+  }
+  bool Uint(unsigned value) {
+    NextValue()->SetUnsigned(value);
+    return true;
+  }
+  bool Int64(int64_t value) {
+    NextValue()->SetSigned(value);
+    return true;
+  }
+  bool Uint64(uint64_t value) {
+    NextValue()->SetUnsigned(value);
+    return true;
+  }
+  bool Double(double value) {
+    NextValue()->SetFloat(value);
+    return true;
+  }
+  bool RawNumber(const char*, rapidjson::SizeType, bool) { return false; }
+  bool String(const char* text, rapidjson::SizeType length, bool) {
+    NextValue()->SetString(std::string_view(text, length));
+    return true;
+  }
+  bool StartObject() {
+    if (open_.size() >= kMaxJsonDepth) return TooDeep();
+    BindingProperty* value = NextValue();
+    value->MakeStructure();
+    open_.push_back(value);
+    return true;
+  }
+  bool Key(const char* name, rapidjson::SizeType length, bool) {
+    target_ = &open_.back()->MemberRef(std::string_view(name, length));
+    return true;
+  }
+  bool EndObject(rapidjson::SizeType) {
+    open_.pop_back();
+    return true;
+  }
+  bool StartArray() {
+    if (open_.size() >= kMaxJsonDepth) return TooDeep();
+    BindingProperty* value = NextValue();
+    value->MakeCollection();
+    open_.push_back(value);
+    return true;
+  }
+  bool EndArray(rapidjson::SizeType) {
+    open_.pop_back();
+    return true;
+  }
+
+  [[nodiscard]] bool tooDeep() const { return tooDeep_; }
+
+ private:
+  // Inside an array every value is a new element; elsewhere it goes to the
+  // current target (the root, or the member a key selected).
+  BindingProperty* NextValue() {
+    if (!open_.empty() && open_.back()->Kind() == BindingPropertyKind::Collection) {
+      target_ = &open_.back()->Append();
+    }
+    return target_;
+  }
+  bool TooDeep() {
+    tooDeep_ = true;
+    return false;
+  }
+
+  BindingProperty* target_;
+  std::vector<BindingProperty*> open_;
+  bool tooDeep_ = false;
+};
+
+void FailWithReport(BindingResult& result, const char* text, size_t offset) {
+  char message[160];
+  std::snprintf(message, sizeof message, "Error: %s at offset %u.", text,
+                static_cast<unsigned>(offset));
+  result.Fail(message);
+}
+
+// Reads the NUL-terminated `input`; `length` is its length before the NUL.
+BindingResult ParseTerminated(const char* input, size_t length) {
+  BindingResult result;
+  rapidjson::StringStream stream(input);
+  JsonTreeBuilder builder(result.value);
+  rapidjson::Reader reader;
+  const rapidjson::ParseResult parsed = reader.Parse(stream, builder);
+  if (parsed) return result;
+
+  rapidjson::ParseErrorCode code = parsed.Code();
+  const size_t offset = parsed.Offset();
+  // A raw control byte inside a string is an encoding error, whatever the
+  // reader's version calls it.
+  if (code == rapidjson::kParseErrorStringEscapeInvalid && offset < length &&
+      static_cast<unsigned char>(input[offset]) < 0x20) {
+    code = rapidjson::kParseErrorStringInvalidEncoding;
+  }
+  if (code == rapidjson::kParseErrorTermination && builder.tooDeep()) {
+    FailWithReport(result, kTooDeepText, offset);
+  } else {
+    FailWithReport(result, rapidjson::GetParseError_En(code), offset);
+  }
+  return result;
+}
+
+}  // namespace
+
+BindingResult ParseJson(std::string_view text) {
+  const size_t end = text.find('\0');
+  if (end != std::string_view::npos) return ParseTerminated(text.data(), end);
+  const std::string terminated(text);
+  return ParseTerminated(terminated.c_str(), terminated.size());
+}
+
+BindingResult ParseJson(const std::string& text) {
+  return ParseTerminated(text.c_str(), std::char_traits<char>::length(text.c_str()));
+}
+
+BindingResult ParseJson(const char* text) {
+  if (text == nullptr) text = "";
+  return ParseTerminated(text, std::char_traits<char>::length(text));
+}
+
+}  // namespace Tesk

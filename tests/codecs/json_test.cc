@@ -1,0 +1,186 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <limits>
+#include <string>
+
+#include "codecs/json.h"
+
+namespace Tesk {
+namespace {
+
+using Kind = BindingPropertyKind;
+
+struct ErrorCase {
+  const char* what;
+  std::string input;
+  const char* message;
+};
+
+const ErrorCase kBadJson[] = {
+    {"empty", "", "Error: The document is empty. at offset 0."},
+    {"spaces", "   ", "Error: The document is empty. at offset 3."},
+    {"two roots", "1 2",
+     "Error: The document root must not be followed by other values. at offset 2."},
+    {"trailing comma", "{\"a\":1,}", "Error: Missing a name for object member. at offset 7."},
+    {"bad literal", "[tru]", "Error: Invalid value. at offset 4."},
+    {"missing colon", "{\"a\" 1}",
+     "Error: Missing a colon after a name of object member. at offset 5."},
+    {"missing brace", "{\"a\":1",
+     "Error: Missing a comma or '}' after an object member. at offset 6."},
+    {"missing bracket", "[1", "Error: Missing a comma or ']' after an array element. at offset 2."},
+    {"bad hex", "\"\\u12x4\"",
+     "Error: Incorrect hex digit after \\u escape in string. at offset 1."},
+    {"bad surrogate", "\"\\uD800\\u0041\"",
+     "Error: The surrogate pair in string is invalid. at offset 1."},
+    {"bad escape", "\"\\q\"", "Error: Invalid escape character in string. at offset 1."},
+    {"unterminated", "\"abc", "Error: Missing a closing quotation mark in string. at offset 4."},
+    {"raw tab", "\"a\tb\"", "Error: Invalid encoding in string. at offset 2."},
+    {"raw line feed", "[\"\n\"]", "Error: Invalid encoding in string. at offset 2."},
+    {"huge number", "1e400", "Error: Number too big to be stored in double. at offset 0."},
+    {"no fraction", "1.", "Error: Miss fraction part in number. at offset 2."},
+    {"no exponent", "1e", "Error: Miss exponent in number. at offset 2."},
+    {"comment", "// x\n1", "Error: Invalid value. at offset 0."},
+    {"NaN literal", "NaN", "Error: Invalid value. at offset 0."},
+    {"too deep", std::string(kMaxJsonDepth + 1, '['),
+     "Error: The document is nested too deeply. at offset 513."},
+};
+
+TEST(ParseJson, ReportsErrorsWithTextAndOffset) {
+  for (const ErrorCase& c : kBadJson) {
+    SCOPED_TRACE(c.what);
+    const BindingResult result = ParseJson(c.input);
+    EXPECT_FALSE(result.ok);
+    EXPECT_EQ(result.ErrorText(), c.message);
+    EXPECT_EQ(result.value.Size(), 1u) << "only the error member remains";
+  }
+}
+
+TEST(ParseJson, HostileNestingIsRefusedNotOverflowed) {
+  const std::string deep(100000, '[');
+  const BindingResult arrays = ParseJson(deep);
+  EXPECT_EQ(arrays.ErrorText(), "Error: The document is nested too deeply. at offset 513.");
+  std::string objects;
+  for (int i = 0; i < 100000; ++i) objects += "{\"a\":";
+  EXPECT_FALSE(ParseJson(objects).ok);
+  // The deepest accepted document reads and writes back.
+  const std::string deepest = std::string(kMaxJsonDepth, '[') + std::string(kMaxJsonDepth, ']');
+  const BindingResult accepted = ParseJson(deepest);
+  ASSERT_TRUE(accepted.ok) << accepted.ErrorText();
+  EXPECT_EQ(WriteJson(accepted.value), deepest);
+}
+
+struct NumberCase {
+  const char* input;
+  Kind kind;
+  const char* written;  // null: the reader's rounding of long decimals varies by build
+};
+
+TEST(ParseJson, ClassifiesNumbersAtTheSixtyFourBitLimits) {
+  const NumberCase cases[] = {
+      {"0", Kind::Unsigned, "0"},
+      {"-0", Kind::Signed, "0"},
+      {"4294967296", Kind::Unsigned, "4294967296"},
+      {"18446744073709551615", Kind::Unsigned, "18446744073709551615"},
+      {"18446744073709551616", Kind::Float, nullptr},
+      {"-9223372036854775808", Kind::Signed, "-9223372036854775808"},
+      {"-9223372036854775809", Kind::Float, nullptr},
+      {"1.5", Kind::Float, "1.5"},
+      {"100", Kind::Unsigned, "100"},
+      {"1e2", Kind::Float, "100.0"},
+      {"-2.5E-3", Kind::Float, "-0.0025"},
+  };
+  for (const NumberCase& c : cases) {
+    SCOPED_TRACE(c.input);
+    const BindingResult result = ParseJson(c.input);
+    ASSERT_TRUE(result.ok) << result.ErrorText();
+    EXPECT_EQ(result.value.Kind(), c.kind);
+    if (c.written != nullptr) {
+      EXPECT_EQ(WriteJson(result.value), c.written);
+    } else {
+      EXPECT_NEAR(result.value.GetFloat(), std::strtod(c.input, nullptr),
+                  std::fabs(std::strtod(c.input, nullptr)) * 1e-15);
+    }
+  }
+}
+
+struct RoundTripCase {
+  const char* what;
+  const char* input;
+  const char* written;
+};
+
+TEST(ParseJson, BuildsValuesThatWriteBack) {
+  const RoundTripCase cases[] = {
+      {"null root", "null", ""},
+      {"array of null", "[null]", "[null]"},
+      {"members sorted", "{\"b\":1,\"a\":2}", "{\"a\":2,\"b\":1}"},
+      {"duplicate scalar then null", "{\"a\":1,\"a\":null}", "{\"a\":1}"},
+      {"duplicate arrays append", "{\"a\":[1],\"a\":[2]}", "{\"a\":[1,2]}"},
+      {"duplicate objects merge", "{\"a\":{\"x\":1},\"a\":{\"y\":2}}", "{\"a\":{\"x\":1,\"y\":2}}"},
+      {"duplicate scalars", "{\"a\":1,\"a\":2}", "{\"a\":2}"},
+      {"NUL ends a string", "\"a\\u0000b\"", "\"a\""},
+      {"escapes", "\"q\\\"b\\\\s\\/t\\tn\\nc\\u0001\\u007f\"",
+       "\"q\\\"b\\\\s/t\\tn\\nc\\u0001\x7f\""},
+      {"unicode", "\"\\u00e9\\ud83d\\ude00\"", "\"\xC3\xA9\xF0\x9F\x98\x80\""},
+      {"nested", " {\"list\": [true, false, {\"k\": \"v\"}, []], \"o\": {}} ",
+       "{\"list\":[true,false,{\"k\":\"v\"},[]],\"o\":{}}"},
+  };
+  for (const RoundTripCase& c : cases) {
+    SCOPED_TRACE(c.what);
+    const BindingResult result = ParseJson(c.input);
+    ASSERT_TRUE(result.ok) << result.ErrorText();
+    EXPECT_EQ(WriteJson(result.value), c.written);
+  }
+}
+
+TEST(ParseJson, TextEndsAtTheFirstNul) {
+  const std::string text("[1]\0garbage", 11);
+  const BindingResult fromString = ParseJson(text);
+  ASSERT_TRUE(fromString.ok);
+  EXPECT_EQ(WriteJson(fromString.value), "[1]");
+  const BindingResult fromView = ParseJson(std::string_view(text));
+  ASSERT_TRUE(fromView.ok);
+  const BindingResult unterminatedView = ParseJson(std::string_view("[2]xyz", 3));
+  ASSERT_TRUE(unterminatedView.ok) << unterminatedView.ErrorText();
+  EXPECT_EQ(WriteJson(unterminatedView.value), "[2]");
+}
+
+TEST(WriteJson, WritesEveryKind) {
+  BindingProperty value;
+  value.MemberRef("float3").SetFloat(3);
+  value.MemberRef("signed").SetSigned(-5);
+  value.MemberRef("blob").SetBlob(std::vector<uint8_t>{'a', 'b', 'c'});
+  value.MemberRef("blob1").SetBlob(std::vector<uint8_t>{'a'});
+  value.MemberRef("blob2").SetBlob(std::vector<uint8_t>{'a', 'b'});
+  value.MemberRef("enum").SetEnum({4, nullptr});
+  value.MemberRef("nan").SetFloat(std::nan(""));
+  value.MemberRef("inf").SetFloat(-std::numeric_limits<double>::infinity());
+  value.MemberRef("tiny").SetFloat(1.5e-7);
+  value.MemberRef("huge").SetFloat(1e21);
+  value.MemberRef("negative zero").SetFloat(-0.0);
+  value.MemberRef("empty").Reset();
+  value.MemberRef("control").SetString("\x1f\b\f\r");
+  EXPECT_EQ(
+      WriteJson(value),
+      "{\"blob\":\"YWJj\",\"blob1\":\"YQ==\",\"blob2\":\"YWI=\",\"control\":\"\\u001F\\b\\f\\r\","
+      "\"empty\":null,\"enum\":4,\"float3\":3.0,\"huge\":1e21,\"inf\":null,\"nan\":null,"
+      "\"negative zero\":-0.0,\"signed\":-5,\"tiny\":1.5e-7}");
+}
+
+TEST(WriteJson, IndentsWithTheGivenLineBreak) {
+  BindingProperty value;
+  value.MemberRef("a").Append().SetUnsigned(1);
+  EXPECT_EQ(WriteJson(value, nullptr, "\r\n"), "{\r\n    \"a\": [\r\n        1\r\n    ]\r\n}");
+  EXPECT_EQ(WriteJson(value, nullptr, "\n"), "{\n    \"a\": [\n        1\n    ]\n}");
+  BindingProperty withEmpties;
+  withEmpties.MemberRef("list").MakeCollection();
+  withEmpties.MemberRef("map").MakeStructure();
+  withEmpties.MemberRef("text").SetString("line\nbreak");
+  EXPECT_EQ(WriteJson(withEmpties, nullptr, "\r\n"),
+            "{\r\n    \"list\": [],\r\n    \"map\": {},\r\n    \"text\": \"line\\nbreak\"\r\n}");
+}
+
+}  // namespace
+}  // namespace Tesk
