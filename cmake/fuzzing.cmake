@@ -4,6 +4,10 @@
 # runs every file of its checked-in seed corpus, registered as a test, so the
 # targets also run under the sanitizers of the GCC builds.
 option(KTX_FUZZ "Build fuzz targets with libFuzzer (clang)" OFF)
+if(KTX_FUZZ)
+  # Coverage feedback from the libraries under test, not only from the targets.
+  add_compile_options(-fsanitize=fuzzer-no-link)
+endif()
 
 function(ktx_fuzz_target name)
   cmake_parse_arguments(ARG "" "SOURCE;CORPUS" "LIBRARIES" ${ARGN})

@@ -1,0 +1,104 @@
+// Fuzz target of the MessagePack reader: any bytes read without a crash, a
+// sanitizer report or a broken result contract.
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "codecs/msgpack_reader.h"
+
+namespace {
+
+void Require(bool condition, const char* what) {
+  if (condition) return;
+  std::fprintf(stderr, "msgpack_reader_fuzz: %s\n", what);
+  std::abort();
+}
+
+// Containers nested in `value`, counting `value` itself; stops early past the limit.
+unsigned Depth(const Tesk::BindingProperty& value) {
+  unsigned deepest = 0;
+  if (value.Kind() == Tesk::BindingPropertyKind::Collection) {
+    for (const Tesk::BindingProperty& element : value.Elements()) {
+      const unsigned depth = Depth(element);
+      if (depth > deepest) deepest = depth;
+    }
+  } else if (value.Kind() == Tesk::BindingPropertyKind::Structure) {
+    for (const auto member : value.Members()) {
+      const unsigned depth = Depth(member.value);
+      if (depth > deepest) deepest = depth;
+    }
+  } else {
+    return 0;
+  }
+  return deepest + 1;
+}
+
+// Deep equality with floats compared by their bits, so that NaN equals itself.
+bool Same(const Tesk::BindingProperty& a, const Tesk::BindingProperty& b) {
+  if (a.Kind() != b.Kind()) return false;
+  switch (a.Kind()) {
+    case Tesk::BindingPropertyKind::Float: {
+      const double x = a.GetFloat();
+      const double y = b.GetFloat();
+      return std::memcmp(&x, &y, sizeof x) == 0;
+    }
+    case Tesk::BindingPropertyKind::Collection: {
+      if (a.Size() != b.Size()) return false;
+      for (uint32_t i = 0; i < a.Size(); ++i) {
+        if (!Same(a.At(i), b.At(i))) return false;
+      }
+      return true;
+    }
+    case Tesk::BindingPropertyKind::Structure: {
+      if (a.Size() != b.Size()) return false;
+      auto other = b.Members().begin();
+      for (const auto member : a.Members()) {
+        const auto counterpart = *other++;
+        if (member.name != counterpart.name || !Same(member.value, counterpart.value)) return false;
+      }
+      return true;
+    }
+    case Tesk::BindingPropertyKind::Empty:
+    case Tesk::BindingPropertyKind::Bool:
+    case Tesk::BindingPropertyKind::Signed:
+    case Tesk::BindingPropertyKind::Unsigned:
+    case Tesk::BindingPropertyKind::String:
+    case Tesk::BindingPropertyKind::Blob:
+    case Tesk::BindingPropertyKind::Enum:
+      return a == b;
+  }
+  return false;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  const Tesk::MessagePackReadResult read = Tesk::ReadMessagePack(data, size);
+  Require(read.position <= size, "the position is past the input");
+  if (size > 0) {
+    (void)Tesk::LooksLikeMessagePack(data, size);
+  }
+  if (!read.result.ok) {
+    const Tesk::BindingProperty& value = read.result.value;
+    Require(value.Kind() == Tesk::BindingPropertyKind::Structure && value.Size() == 1,
+            "a failed result holds more than its error");
+    Require(read.result.ErrorText().starts_with("Invalid MessagePack data"),
+            "a failed result has no error text");
+    return 0;
+  }
+  if (size == 0) {
+    Require(read.position == 0 && read.result.value.IsEmpty(), "empty input read as a value");
+    return 0;
+  }
+  Require(read.position > 0, "a value was read from no bytes");
+  Require(Depth(read.result.value) <= Tesk::kMaxMessagePackDepth, "nesting beyond the limit");
+  if (read.position < size) {
+    // The root ended before the input did: bytes after it change nothing.
+    const Tesk::MessagePackReadResult prefix = Tesk::ReadMessagePack(data, read.position);
+    Require(prefix.result.ok && prefix.position == read.position &&
+                Same(prefix.result.value, read.result.value),
+            "the bytes after a complete root changed the value");
+  }
+  return 0;
+}
