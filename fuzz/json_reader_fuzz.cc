@@ -1,12 +1,50 @@
 // JSON reading must never crash, and what it reads must survive a round trip:
-// the compact text written from a read value reads back to a value that writes
-// the same text.
+// the compact text written from a read value reads back to the same value. The
+// reader's number parsing is not correctly rounded, so a float may come back a
+// few units in the last place away; everything else must be identical.
+#include <cmath>
 #include <cstdint>
 #include <cstdlib>
 #include <string>
 #include <string_view>
 
 #include "codecs/json.h"
+
+namespace {
+
+using Tesk::BindingProperty;
+using Tesk::BindingPropertyKind;
+
+bool CloseFloats(double a, double b) {
+  if (a == b) return true;
+  return std::fabs(a - b) <= 1e-14 * std::fmax(std::fabs(a), std::fabs(b));
+}
+
+bool SameValue(const BindingProperty& a, const BindingProperty& b) {
+  if (a.Kind() == BindingPropertyKind::Float && b.Kind() == BindingPropertyKind::Float) {
+    return CloseFloats(a.GetFloat(), b.GetFloat());
+  }
+  if (a.Kind() != b.Kind() || a.Size() != b.Size()) return false;
+  switch (a.Kind()) {
+    case BindingPropertyKind::Collection:
+      for (uint32_t i = 0; i < a.Size(); ++i) {
+        if (!SameValue(a.At(i), b.At(i))) return false;
+      }
+      return true;
+    case BindingPropertyKind::Structure: {
+      auto other = b.Members().begin();
+      for (const auto member : a.Members()) {
+        const auto theirs = *other++;
+        if (member.name != theirs.name || !SameValue(member.value, theirs.value)) return false;
+      }
+      return true;
+    }
+    default:
+      return a == b;
+  }
+}
+
+}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string_view input(reinterpret_cast<const char*>(data), size);
@@ -21,7 +59,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     return 0;
   }
   const Tesk::BindingResult second = Tesk::ParseJson(written);
-  if (!second.ok || Tesk::WriteJson(second.value) != written) std::abort();
-  (void)Tesk::WriteJson(first.value, nullptr, "\r\n");
+  if (!second.ok || !SameValue(first.value, second.value)) std::abort();
+  const Tesk::BindingResult indented =
+      Tesk::ParseJson(Tesk::WriteJson(first.value, nullptr, "\r\n"));
+  if (!indented.ok || !SameValue(first.value, indented.value)) std::abort();
   return 0;
 }

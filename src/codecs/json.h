@@ -4,10 +4,12 @@
 // order, not in the order they were read.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <string_view>
 
 #include "binding/binding_property.h"
+#include "binding/conversion.h"
 
 namespace Tesk {
 
@@ -29,5 +31,36 @@ inline constexpr unsigned kMaxJsonDepth = 512;
 [[nodiscard]] std::string WriteJson(const BindingProperty& value,
                                     const BindingRegistry* registry = nullptr,
                                     std::string_view lineBreak = {});
+
+// Reads `text` and converts it into `out` ("<value>" names the root in
+// conversion messages). False when reading or converting fails; `out` is then
+// left as far as the conversion filled it.
+template <BindingNativeType T>
+[[nodiscard]] bool ParseJsonAs(std::string_view text, const BindingRegistry* registry, T& out) {
+  BindingResult result = ParseJson(text);
+  if (!result.ok) return false;
+  const BindingProperty read = std::move(result.value);
+  FromBinding(result, out, read, "<value>", registry);
+  return result.ok;
+}
+
+// The outcome of WriteJsonFrom: the text, or the failure text.
+struct JsonWriteResult {
+  bool ok = true;
+  std::string text;  // the JSON when ok, else the failure message
+};
+
+// Converts `value` to a BindingProperty and writes it as WriteJson does.
+template <BindingNativeType T>
+[[nodiscard]] JsonWriteResult WriteJsonFrom(const T& value, const BindingRegistry* registry,
+                                            std::string_view lineBreak = {}) {
+  BindingResult converted;
+  ToBinding(converted, value, registry);
+  if (!converted.ok) {
+    return {false, std::string("Failed to convert type ") + TypeKeyOf<T>().readableName +
+                       " to BindingProperty for serialization"};
+  }
+  return {true, WriteJson(converted.value, registry, lineBreak)};
+}
 
 }  // namespace Tesk

@@ -5,6 +5,8 @@
 #include <limits>
 #include <string>
 
+#include "binding/binding_registry.h"
+#include "binding/native_type_builder.h"
 #include "codecs/json.h"
 
 namespace Tesk {
@@ -180,6 +182,69 @@ TEST(WriteJson, IndentsWithTheGivenLineBreak) {
   withEmpties.MemberRef("text").SetString("line\nbreak");
   EXPECT_EQ(WriteJson(withEmpties, nullptr, "\r\n"),
             "{\r\n    \"list\": [],\r\n    \"map\": {},\r\n    \"text\": \"line\\nbreak\"\r\n}");
+}
+
+}  // namespace
+}  // namespace Tesk
+
+namespace Tesk {
+namespace {
+
+enum class Shade : int32_t { Dark = 0, Light = 1 };
+
+struct Swatch {
+  std::string name;
+  Shade shade = Shade::Dark;
+  std::vector<std::string> tags;
+};
+
+struct Unregistered {
+  int32_t value = 0;
+};
+
+class JsonNative : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    auto shade = registry.BeginType<Shade>("Shade");
+    shade.Enumerator("Dark", Shade::Dark);
+    shade.Enumerator("Light", Shade::Light);
+    auto swatch = registry.BeginType<Swatch>("Swatch");
+    swatch.Field("name", &Swatch::name);
+    swatch.Field("shade", &Swatch::shade);
+    swatch.Field("tags", &Swatch::tags);
+  }
+  BindingRegistry registry;
+};
+
+TEST_F(JsonNative, ReadsIntoAndWritesFromNativeTypes) {
+  Swatch swatch;
+  ASSERT_TRUE(ParseJsonAs("{\"name\":\"teal\",\"shade\":\"Light\",\"tags\":[\"a\",\"b\"]}",
+                          &registry, swatch));
+  EXPECT_EQ(swatch.name, "teal");
+  EXPECT_EQ(swatch.shade, Shade::Light);
+  EXPECT_EQ(swatch.tags, (std::vector<std::string>{"a", "b"}));
+
+  const JsonWriteResult written = WriteJsonFrom(swatch, &registry);
+  ASSERT_TRUE(written.ok);
+  EXPECT_EQ(written.text, "{\"name\":\"teal\",\"shade\":\"Light\",\"tags\":[\"a\",\"b\"]}");
+  // Without a registry to name it, the enumeration value is written as its number.
+  BindingProperty light;
+  light.SetEnum({1, &TypeKeyOf<Shade>()});
+  EXPECT_EQ(WriteJson(light), "1");
+  EXPECT_EQ(WriteJson(light, &registry), "\"Light\"");
+  light.SetEnum({7, &TypeKeyOf<Shade>()});
+  EXPECT_EQ(WriteJson(light, &registry), "7");
+
+  EXPECT_FALSE(ParseJsonAs("{\"shade\":\"Purple\"}", &registry, swatch));
+  EXPECT_FALSE(ParseJsonAs("{", &registry, swatch));
+}
+
+TEST_F(JsonNative, UnregisteredStructureFailsToWrite) {
+  const JsonWriteResult written = WriteJsonFrom(Unregistered{}, &registry);
+  EXPECT_FALSE(written.ok);
+  EXPECT_EQ(written.text.rfind("Failed to convert type ", 0), 0u);
+  EXPECT_NE(written.text.find("Unregistered"), std::string::npos);
+  EXPECT_NE(written.text.find(" to BindingProperty for serialization"), std::string::npos);
 }
 
 }  // namespace
