@@ -61,7 +61,11 @@ if ! compgen -G "$libyaml_source_root/libyaml-*/src/api.c" >/dev/null; then
   if ! fetch_libyaml; then
     # The source indexes may be missing although the deb-src entry exists.
     apt-get update -qq
-    fetch_libyaml
+    if ! fetch_libyaml; then
+      rm -rf "$scratch"
+      echo "bootstrap: apt-get source libyaml failed" >&2
+      exit 1
+    fi
   fi
   chmod 755 "$scratch"
   rm -rf "$libyaml_source_root"
