@@ -49,4 +49,27 @@ if [ ${#missing[@]} -gt 0 ] || [ $need_update -eq 1 ]; then
     apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
   fi
 fi
+
+# libyaml for the Windows build is compiled from Debian's source package
+# (cmake/libyaml_from_source.cmake looks for it here). Fetched into a scratch
+# folder and renamed, so that an interrupted download is never taken as present.
+libyaml_source_root=/var/cache/ktx/libyaml
+if ! compgen -G "$libyaml_source_root/libyaml-*/src/api.c" >/dev/null; then
+  mkdir -p "$(dirname "$libyaml_source_root")"
+  scratch=$(mktemp -d "$libyaml_source_root.XXXXXX")
+  fetch_libyaml() { (cd "$scratch" && apt-get source -qq libyaml >/dev/null 2>&1); }
+  if ! fetch_libyaml; then
+    # The source indexes may be missing although the deb-src entry exists.
+    apt-get update -qq
+    if ! fetch_libyaml; then
+      rm -rf "$scratch"
+      echo "bootstrap: apt-get source libyaml failed" >&2
+      exit 1
+    fi
+  fi
+  chmod 755 "$scratch"
+  rm -rf "$libyaml_source_root"
+  mv "$scratch" "$libyaml_source_root"
+  echo "bootstrap: libyaml source in $libyaml_source_root"
+fi
 echo "bootstrap: all packages present"

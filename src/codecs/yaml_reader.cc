@@ -1,0 +1,482 @@
+#include "codecs/yaml_reader.h"
+
+#include <yaml.h>
+
+#include <cstdint>
+#include <new>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "codecs/internal/yaml_messages.h"
+#include "codecs/internal/yaml_scalar.h"
+#include "diagnostics/format.h"
+
+namespace Tesk {
+
+namespace {
+
+using YamlInternal::StoreYamlScalar;
+using YamlInternal::Text;
+using YamlInternal::YamlMessage;
+using YamlInternal::YamlScalar;
+using Kind = BindingPropertyKind;
+
+constexpr uint32_t kNoPath = UINT32_MAX;
+
+// libyaml's parser over one input and its current event, released together.
+class EventParser {
+ public:
+  EventParser(const char* text, size_t length) {
+    if (yaml_parser_initialize(&parser_) == 0) throw std::bad_alloc();
+    yaml_parser_set_encoding(&parser_, YAML_UTF8_ENCODING);
+    static const unsigned char kNoText[1] = {0};
+    const auto* input = text != nullptr ? reinterpret_cast<const unsigned char*>(text) : kNoText;
+    yaml_parser_set_input_string(&parser_, input, text != nullptr ? length : 0);
+  }
+  EventParser(const EventParser&) = delete;
+  EventParser& operator=(const EventParser&) = delete;
+  ~EventParser() {
+    yaml_event_delete(&event_);
+    yaml_parser_delete(&parser_);
+  }
+
+  // Releases the current event and parses the next; false on a parser error.
+  [[nodiscard]] bool Next() {
+    yaml_event_delete(&event_);
+    return yaml_parser_parse(&parser_, &event_) != 0;
+  }
+  [[nodiscard]] const yaml_event_t& event() const { return event_; }
+  [[nodiscard]] const yaml_parser_t& parser() const { return parser_; }
+
+ private:
+  yaml_parser_t parser_;
+  yaml_event_t event_{};  // all zero: a no-event that deleting leaves alone
+};
+
+// One step from a node to its child: a member name or an element index.
+struct Step {
+  bool member = false;
+  uint32_t index = 0;
+  std::string name;
+};
+
+// Builds the value of one document from the parser's events.
+class YamlReader {
+ public:
+  [[nodiscard]] BindingResult Read(const char* text, size_t length);
+
+ private:
+  // Where an anchor points: a node by its path from the root, or the text of
+  // an anchored mapping key.
+  struct Anchor {
+    bool isKey = false;
+    bool open = false;        // a sequence or mapping that is still being filled
+    uint32_t path = kNoPath;  // index in paths_
+    std::string keyText;
+  };
+  // A node being filled, from the root down to the current node.
+  struct OpenNode {
+    BindingProperty* node = nullptr;
+    Step step;                     // from the parent; unused for the root
+    uint32_t path = kNoPath;       // the node's entry in paths_, once an anchor needed one
+    Anchor* openAnchor = nullptr;  // the anchor of this open sequence or mapping
+  };
+  // The paths of anchored nodes, sharing their prefixes: the root has no parent.
+  struct PathNode {
+    uint32_t parent;
+    Step step;
+  };
+  // What an alias copy adds to the document.
+  struct CopyCost {
+    size_t nodes = 0;
+    size_t text = 0;
+  };
+
+  void Handle(const yaml_event_t& event);
+  void HandleScalar(const yaml_event_t& event, bool keyPosition);
+  void HandleStart(const yaml_event_t& event, bool keyPosition);
+  void HandleAlias(const yaml_event_t& event, bool keyPosition);
+
+  void PushRoot();
+  OpenNode& Push(BindingProperty& node);
+  void Pop();
+  [[nodiscard]] OpenNode& Top() { return stack_[depth_ - 1]; }
+
+  [[nodiscard]] uint32_t CurrentPath();
+  // Null (and the read failed) when the name is taken.
+  Anchor* RegisterNodeAnchor(const char* name, const yaml_mark_t& mark);
+  void RegisterKeyAnchor(const char* name, std::string_view key, const yaml_mark_t& mark);
+  [[nodiscard]] bool Charge(const CopyCost& cost, const yaml_mark_t& mark);
+  [[nodiscard]] size_t Measure(const BindingProperty& node, size_t heightLimit,
+                               CopyCost& cost) const;
+
+  void Fail(YamlMessage message, const yaml_mark_t& mark);
+  void Fail(YamlMessage message, std::string_view name, const yaml_mark_t& mark);
+
+  BindingResult result_;
+  BindingProperty root_;
+  std::vector<OpenNode> stack_;  // entries past depth_ are kept for reuse
+  size_t depth_ = 0;
+  std::vector<PathNode> paths_;
+  std::vector<uint32_t> walk_;  // scratch for resolving a path
+  std::unordered_map<std::string, Anchor> anchors_;
+  std::string pendingKey_;
+  bool hasPendingKey_ = false;
+  CopyCost copied_;  // by all alias copies of the document so far
+};
+
+size_t Line(const yaml_mark_t& mark) { return mark.line + 1; }
+size_t Column(const yaml_mark_t& mark) { return mark.column + 1; }
+
+BindingResult YamlReader::Read(const char* text, size_t length) {
+  EventParser parser(text, length);
+  bool parsed = parser.Next();
+  while (parsed && parser.event().type != YAML_STREAM_END_EVENT && result_.ok) {
+    Handle(parser.event());
+    if (result_.ok) parsed = parser.Next();
+  }
+  if (!result_.ok) return std::move(result_);
+  if (!parsed) {
+    const yaml_parser_t& state = parser.parser();
+    if (state.error == YAML_MEMORY_ERROR) throw std::bad_alloc();
+    result_.Fail(Format(Text(YamlMessage::ParserError),
+                        state.problem != nullptr ? state.problem : "unknown problem",
+                        state.problem_mark.line, state.problem_mark.column));
+    return std::move(result_);
+  }
+  result_.value = std::move(root_);
+  return std::move(result_);
+}
+
+void YamlReader::Handle(const yaml_event_t& event) {
+  switch (event.type) {
+    case YAML_NO_EVENT:
+    case YAML_STREAM_START_EVENT:
+    case YAML_STREAM_END_EVENT:
+    case YAML_DOCUMENT_END_EVENT:
+      return;
+    case YAML_DOCUMENT_START_EVENT:
+      if (!root_.IsEmpty()) {
+        result_.Fail(Text(YamlMessage::MultiDocument));
+        return;
+      }
+      PushRoot();
+      return;
+    case YAML_SEQUENCE_END_EVENT:
+    case YAML_MAPPING_END_EVENT:
+      hasPendingKey_ = false;  // a key belongs to the mapping it was read in
+      if (depth_ > 0) Pop();
+      return;
+    case YAML_ALIAS_EVENT:
+    case YAML_SCALAR_EVENT:
+    case YAML_SEQUENCE_START_EVENT:
+    case YAML_MAPPING_START_EVENT:
+      break;
+  }
+
+  // Descend from the open node into the node this event fills. An open
+  // mapping without a pending key awaits a key: the event is in key position.
+  // A node reached through a key given twice may already be a mapping; it is
+  // then in value position all the same.
+  if (depth_ == 0) PushRoot();
+  BindingProperty& open = *Top().node;
+  bool keyPosition = false;
+  if (open.Kind() == Kind::Collection) {
+    const uint32_t index = open.Size();
+    OpenNode& element = Push(open.Append());
+    element.step.member = false;
+    element.step.index = index;
+  } else if (open.Kind() == Kind::Structure) {
+    if (hasPendingKey_) {
+      hasPendingKey_ = false;
+      OpenNode& member = Push(open.MemberRef(pendingKey_));
+      member.step.member = true;
+      member.step.name.assign(pendingKey_);
+    } else {
+      keyPosition = true;
+    }
+  }
+
+  switch (event.type) {
+    case YAML_SCALAR_EVENT:
+      HandleScalar(event, keyPosition);
+      return;
+    case YAML_SEQUENCE_START_EVENT:
+    case YAML_MAPPING_START_EVENT:
+      HandleStart(event, keyPosition);
+      return;
+    case YAML_ALIAS_EVENT:
+      HandleAlias(event, keyPosition);
+      return;
+    case YAML_NO_EVENT:
+    case YAML_STREAM_START_EVENT:
+    case YAML_STREAM_END_EVENT:
+    case YAML_DOCUMENT_START_EVENT:
+    case YAML_DOCUMENT_END_EVENT:
+    case YAML_SEQUENCE_END_EVENT:
+    case YAML_MAPPING_END_EVENT:
+      return;
+  }
+}
+
+void YamlReader::HandleScalar(const yaml_event_t& event, bool keyPosition) {
+  const auto& scalar = event.data.scalar;
+  const std::string_view text(reinterpret_cast<const char*>(scalar.value), scalar.length);
+  const char* tag = reinterpret_cast<const char*>(scalar.tag);
+  const char* anchor = reinterpret_cast<const char*>(scalar.anchor);
+  if (keyPosition) {
+    // Keys are never typed: only the string tag is allowed on them.
+    if (tag != nullptr && std::string_view(tag) != "tag:yaml.org,2002:str") {
+      Fail(YamlMessage::InvalidMappingKey, event.start_mark);
+      return;
+    }
+    pendingKey_.assign(text);
+    hasPendingKey_ = true;
+    if (anchor != nullptr) RegisterKeyAnchor(anchor, text, event.start_mark);
+    return;
+  }
+  const bool quoted = scalar.style == YAML_SINGLE_QUOTED_SCALAR_STYLE ||
+                      scalar.style == YAML_DOUBLE_QUOTED_SCALAR_STYLE;
+  if (auto failure = StoreYamlScalar(YamlScalar{text, tag, quoted}, *Top().node)) {
+    result_.Fail(*failure);
+    return;
+  }
+  if (anchor != nullptr && RegisterNodeAnchor(anchor, event.start_mark) == nullptr) return;
+  Pop();
+}
+
+void YamlReader::HandleStart(const yaml_event_t& event, bool keyPosition) {
+  const bool sequence = event.type == YAML_SEQUENCE_START_EVENT;
+  if (keyPosition) {
+    Fail(sequence ? YamlMessage::SequenceAsKey : YamlMessage::MappingAsKey, event.start_mark);
+    return;
+  }
+  // The open nodes above this one are its enclosing sequences and mappings.
+  if (depth_ > kYamlMaxNesting) {
+    Fail(YamlMessage::NestingTooDeep, event.start_mark);
+    return;
+  }
+  // A key given twice: a later sequence appends to an earlier one, a later
+  // mapping adds to an earlier one; any other earlier value is replaced.
+  BindingProperty& node = *Top().node;
+  const yaml_char_t* anchor;
+  if (sequence) {
+    node.MakeCollection();
+    anchor = event.data.sequence_start.anchor;
+  } else {
+    node.MakeStructure();
+    anchor = event.data.mapping_start.anchor;
+  }
+  if (anchor == nullptr) return;
+  Anchor* registered = RegisterNodeAnchor(reinterpret_cast<const char*>(anchor), event.start_mark);
+  if (registered == nullptr) return;
+  registered->open = true;
+  Top().openAnchor = registered;
+}
+
+void YamlReader::HandleAlias(const yaml_event_t& event, bool keyPosition) {
+  const char* name = reinterpret_cast<const char*>(event.data.alias.anchor);
+  const yaml_mark_t& mark = event.start_mark;
+  const auto found = anchors_.find(name);
+  if (found != anchors_.end() && found->second.open) {
+    Fail(YamlMessage::CyclicAlias, name, mark);
+    return;
+  }
+  if (found == anchors_.end()) {
+    Fail(YamlMessage::UndefinedAlias, name, mark);
+    return;
+  }
+  const Anchor& anchor = found->second;
+
+  if (anchor.isKey) {
+    if (!Charge(CopyCost{1, anchor.keyText.size()}, mark)) return;
+    if (keyPosition) {
+      pendingKey_.assign(anchor.keyText);
+      hasPendingKey_ = true;
+      return;
+    }
+    Top().node->SetString(anchor.keyText);
+    Pop();
+    return;
+  }
+
+  // Walk the anchored node's path from the root. The node found is still open
+  // when each node on the way is the open node of the same level.
+  walk_.clear();
+  for (uint32_t at = anchor.path; paths_[at].parent != kNoPath; at = paths_[at].parent) {
+    walk_.push_back(at);
+  }
+  if (!Charge(CopyCost{walk_.size(), 0}, mark)) return;
+  const BindingProperty* source = &root_;
+  size_t level = 0;
+  bool onOpenPath = stack_[0].node == source;
+  for (auto step = walk_.rbegin(); step != walk_.rend(); ++step) {
+    const Step& to = paths_[*step].step;
+    source = to.member ? &source->Member(to.name) : &source->At(to.index);
+    ++level;
+    onOpenPath = onOpenPath && level < depth_ && stack_[level].node == source;
+  }
+  if (onOpenPath && level + 1 < depth_) {
+    // An enclosing node, re-entered through a key given twice.
+    Fail(YamlMessage::CyclicAlias, name, mark);
+    return;
+  }
+
+  if (keyPosition) {
+    if (source->Kind() != Kind::String) {
+      Fail(YamlMessage::InvalidMappingKey, mark);
+      return;
+    }
+    if (!Charge(CopyCost{1, source->Size()}, mark)) return;
+    pendingKey_.assign(source->GetString());
+    hasPendingKey_ = true;
+    return;
+  }
+
+  // The copy may reach as deep as the open sequences and mappings above it allow.
+  CopyCost cost;
+  const size_t heightLimit = kYamlMaxNesting - (depth_ - 1);
+  const size_t height = Measure(*source, heightLimit, cost);
+  if (!Charge(cost, mark)) return;
+  if (height > heightLimit) {
+    Fail(YamlMessage::NestingTooDeep, mark);
+    return;
+  }
+  // Copy assignment detaches the source first, so it may lie inside the target.
+  *Top().node = *source;
+  Pop();
+}
+
+void YamlReader::PushRoot() {
+  depth_ = 0;
+  hasPendingKey_ = false;
+  Push(root_);
+}
+
+YamlReader::OpenNode& YamlReader::Push(BindingProperty& node) {
+  if (depth_ == stack_.size()) stack_.emplace_back();
+  OpenNode& entry = stack_[depth_++];
+  entry.node = &node;
+  entry.path = kNoPath;
+  entry.openAnchor = nullptr;
+  return entry;
+}
+
+void YamlReader::Pop() {
+  OpenNode& entry = stack_[--depth_];
+  if (entry.openAnchor != nullptr) {
+    entry.openAnchor->open = false;
+    entry.openAnchor = nullptr;
+  }
+}
+
+uint32_t YamlReader::CurrentPath() {
+  // Entries that have a path form a prefix of the stack.
+  size_t first = depth_;
+  while (first > 0 && stack_[first - 1].path == kNoPath) --first;
+  for (size_t i = first; i < depth_; ++i) {
+    const uint32_t parent = i == 0 ? kNoPath : stack_[i - 1].path;
+    paths_.push_back(PathNode{parent, stack_[i].step});
+    stack_[i].path = static_cast<uint32_t>(paths_.size() - 1);
+  }
+  return Top().path;
+}
+
+YamlReader::Anchor* YamlReader::RegisterNodeAnchor(const char* name, const yaml_mark_t& mark) {
+  const auto [at, inserted] = anchors_.try_emplace(name);
+  if (!inserted) {
+    Fail(YamlMessage::DuplicateAnchor, name, mark);
+    return nullptr;
+  }
+  at->second.path = CurrentPath();
+  return &at->second;
+}
+
+void YamlReader::RegisterKeyAnchor(const char* name, std::string_view key,
+                                   const yaml_mark_t& mark) {
+  const auto [at, inserted] = anchors_.try_emplace(name);
+  if (!inserted) {
+    Fail(YamlMessage::DuplicateAnchor, name, mark);
+    return;
+  }
+  at->second.isKey = true;
+  at->second.keyText.assign(key);
+}
+
+bool YamlReader::Charge(const CopyCost& cost, const yaml_mark_t& mark) {
+  copied_.nodes += cost.nodes;
+  copied_.text += cost.text;
+  if (copied_.nodes > kYamlAliasNodeBudget) {
+    Fail(YamlMessage::AliasNodesExceeded, mark);
+    return false;
+  }
+  if (copied_.text > kYamlAliasTextBudget) {
+    Fail(YamlMessage::AliasTextExceeded, mark);
+    return false;
+  }
+  return true;
+}
+
+// Adds the nodes and text of `node` to `cost` and returns its height in
+// sequences and mappings. Stops early, with a partial count, once the count
+// passes what the budgets leave or the height passes `heightLimit`; the
+// recursion therefore never goes deeper than heightLimit + 1.
+size_t YamlReader::Measure(const BindingProperty& node, size_t heightLimit, CopyCost& cost) const {
+  const auto overBudget = [&] {
+    return copied_.nodes + cost.nodes > kYamlAliasNodeBudget ||
+           copied_.text + cost.text > kYamlAliasTextBudget;
+  };
+  ++cost.nodes;
+  switch (node.Kind()) {
+    case Kind::Empty:
+    case Kind::Bool:
+    case Kind::Signed:
+    case Kind::Unsigned:
+    case Kind::Float:
+    case Kind::Enum:
+      return 0;
+    case Kind::String:
+    case Kind::Blob:
+      cost.text += node.Size();
+      return 0;
+    case Kind::Collection:
+    case Kind::Structure:
+      break;
+  }
+  if (heightLimit == 0) return 1;
+  size_t height = 0;
+  const auto visit = [&](const BindingProperty& child) {
+    const size_t childHeight = Measure(child, heightLimit - 1, cost);
+    if (childHeight > height) height = childHeight;
+    return childHeight < heightLimit && !overBudget();
+  };
+  if (node.Kind() == Kind::Collection) {
+    for (const BindingProperty& element : node.Elements()) {
+      if (!visit(element)) break;
+    }
+  } else {
+    for (const auto member : node.Members()) {
+      cost.text += member.name.size();
+      if (!visit(member.value)) break;
+    }
+  }
+  return height + 1;
+}
+
+void YamlReader::Fail(YamlMessage message, const yaml_mark_t& mark) {
+  result_.Fail(Format(Text(message), Line(mark), Column(mark)));
+}
+
+void YamlReader::Fail(YamlMessage message, std::string_view name, const yaml_mark_t& mark) {
+  result_.Fail(Format(Text(message), name, Line(mark), Column(mark)));
+}
+
+}  // namespace
+
+BindingResult ParseYaml(const char* text, size_t length) {
+  YamlReader reader;
+  return reader.Read(text, length);
+}
+
+}  // namespace Tesk

@@ -1,0 +1,131 @@
+#include "codecs/internal/yaml_scalar.h"
+
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <limits>
+
+#include "codecs/internal/text_number.h"
+#include "codecs/internal/yaml_messages.h"
+#include "diagnostics/format.h"
+
+namespace Tesk::YamlInternal {
+
+namespace {
+
+using CodecsInternal::FloatFromText;
+using CodecsInternal::kNumberFormatMessage;
+using CodecsInternal::SignedFromText;
+using CodecsInternal::UnsignedFromText;
+
+constexpr std::string_view kStringTag = "tag:yaml.org,2002:str";
+constexpr std::string_view kIntTag = "tag:yaml.org,2002:int";
+constexpr std::string_view kFloatTag = "tag:yaml.org,2002:float";
+constexpr std::string_view kBoolTag = "tag:yaml.org,2002:bool";
+
+constexpr std::string_view kNullWords[] = {"", "~", "null", "Null", "NULL"};
+constexpr std::string_view kTrueWords[] = {"true", "True", "TRUE", "y",  "Y", "yes",
+                                           "Yes",  "YES",  "on",   "On", "ON"};
+constexpr std::string_view kFalseWords[] = {"false", "False", "FALSE", "n",   "N",  "no",
+                                            "No",    "NO",    "off",   "Off", "OFF"};
+
+// The 64-bit integer ranges as doubles (both bounds are exact).
+constexpr double kTwoTo64 = 18446744073709551616.0;
+constexpr double kMinusTwoTo63 = -9223372036854775808.0;
+constexpr double kDoubleMax = std::numeric_limits<double>::max();
+
+template <size_t N>
+bool IsOneOf(std::string_view text, const std::string_view (&words)[N]) {
+  for (const std::string_view word : words) {
+    if (text == word) return true;
+  }
+  return false;
+}
+
+// The true and false words; nothing for other text.
+std::optional<bool> BoolWord(std::string_view text) {
+  if (IsOneOf(text, kTrueWords)) return true;
+  if (IsOneOf(text, kFalseWords)) return false;
+  return std::nullopt;
+}
+
+std::optional<std::string> StoreTagged(std::string_view tag, std::string_view text,
+                                       BindingProperty& target) {
+  if (tag == kStringTag) {
+    target.SetString(text);
+    return std::nullopt;
+  }
+  if (tag == kIntTag) {
+    if (!text.empty() && text.front() == '-') {
+      auto number = SignedFromText(text, kYamlLabel, "int64_t", std::numeric_limits<int64_t>::min(),
+                                   std::numeric_limits<int64_t>::max());
+      if (!number.ok()) return std::move(number.error);
+      target.SetSigned(number.value);
+    } else {
+      auto number =
+          UnsignedFromText(text, kYamlLabel, "uint64_t", std::numeric_limits<uint64_t>::max());
+      if (!number.ok()) return std::move(number.error);
+      target.SetUnsigned(number.value);
+    }
+    return std::nullopt;
+  }
+  if (tag == kFloatTag) {
+    auto number = FloatFromText(text, kYamlLabel, "double", -kDoubleMax, kDoubleMax);
+    if (!number.ok()) return std::move(number.error);
+    target.SetFloat(number.value);
+    return std::nullopt;
+  }
+  if (tag == kBoolTag) {
+    // A text that is none of the words is refused like a malformed number,
+    // rather than dropped: the tag asks for a bool, and nothing is lost silently.
+    const std::optional<bool> word = BoolWord(text);
+    if (!word) return Format(kNumberFormatMessage, text, kYamlLabel, "bool");
+    target.SetBool(*word);
+    return std::nullopt;
+  }
+  return Format(Text(YamlMessage::UnsupportedTag), tag);
+}
+
+// Plain, literal and folded scalars without a tag.
+void StoreUntagged(std::string_view text, BindingProperty& target) {
+  if (IsOneOf(text, kNullWords)) {
+    target.Reset();
+    return;
+  }
+  char* end = nullptr;
+  const double value = std::strtod(text.data(), &end);
+  // Infinities of either sign (the words, or numbers beyond the double range)
+  // are no numbers here: they stay text, like any other word.
+  if (end == text.data() + text.size() && !std::isinf(value)) {
+    if (std::isnan(value) || std::trunc(value) != value) {
+      target.SetFloat(value);
+    } else if (value >= 0 && value < kTwoTo64) {
+      target.SetUnsigned(static_cast<uint64_t>(value));
+    } else if (value < 0 && value >= kMinusTwoTo63) {
+      target.SetSigned(static_cast<int64_t>(value));
+    } else {
+      // A whole number beyond the 64-bit integers keeps its value as a float.
+      target.SetFloat(value);
+    }
+    return;
+  }
+  if (const std::optional<bool> word = BoolWord(text)) {
+    target.SetBool(*word);
+    return;
+  }
+  target.SetString(text);
+}
+
+}  // namespace
+
+std::optional<std::string> StoreYamlScalar(const YamlScalar& scalar, BindingProperty& target) {
+  if (scalar.tag != nullptr) return StoreTagged(scalar.tag, scalar.text, target);
+  if (scalar.quoted) {
+    target.SetString(scalar.text);
+    return std::nullopt;
+  }
+  StoreUntagged(scalar.text, target);
+  return std::nullopt;
+}
+
+}  // namespace Tesk::YamlInternal
