@@ -5,18 +5,13 @@
 #include <cstring>
 #include <limits>
 
-#include "codecs/internal/text_number.h"
+#include "binding/conversion_scalar.h"
 #include "codecs/internal/yaml_messages.h"
 #include "diagnostics/format.h"
 
 namespace Tesk::YamlInternal {
 
 namespace {
-
-using CodecsInternal::FloatFromText;
-using CodecsInternal::kNumberFormatMessage;
-using CodecsInternal::SignedFromText;
-using CodecsInternal::UnsignedFromText;
 
 constexpr std::string_view kStringTag = "tag:yaml.org,2002:str";
 constexpr std::string_view kIntTag = "tag:yaml.org,2002:int";
@@ -55,31 +50,40 @@ std::optional<std::string> StoreTagged(std::string_view tag, std::string_view te
     target.SetString(text);
     return std::nullopt;
   }
+  // Tagged numbers are read as the conversion layer reads numeric strings.
+  BindingProperty input;
+  input.SetString(text);
+  BindingResult result;
   if (tag == kIntTag) {
     if (!text.empty() && text.front() == '-') {
-      auto number = SignedFromText(text, kYamlLabel, "int64_t", std::numeric_limits<int64_t>::min(),
-                                   std::numeric_limits<int64_t>::max());
-      if (!number.ok()) return std::move(number.error);
-      target.SetSigned(number.value);
+      int64_t number = 0;
+      FromBindingSignedInteger(result, number, input, kYamlLabel,
+                               std::numeric_limits<int64_t>::min(),
+                               std::numeric_limits<int64_t>::max(), "int64_t");
+      if (result.ok) target.SetSigned(number);
     } else {
-      auto number =
-          UnsignedFromText(text, kYamlLabel, "uint64_t", std::numeric_limits<uint64_t>::max());
-      if (!number.ok()) return std::move(number.error);
-      target.SetUnsigned(number.value);
+      uint64_t number = 0;
+      FromBindingUnsignedInteger(result, number, input, kYamlLabel,
+                                 std::numeric_limits<uint64_t>::max(), "uint64_t");
+      if (result.ok) target.SetUnsigned(number);
     }
+    if (!result.ok) return result.ErrorText();
     return std::nullopt;
   }
   if (tag == kFloatTag) {
-    auto number = FloatFromText(text, kYamlLabel, "double", -kDoubleMax, kDoubleMax);
-    if (!number.ok()) return std::move(number.error);
-    target.SetFloat(number.value);
+    double number = 0;
+    FromBindingFloatingPoint(result, number, input, kYamlLabel, -kDoubleMax, kDoubleMax, "double");
+    if (!result.ok) return result.ErrorText();
+    target.SetFloat(number);
     return std::nullopt;
   }
   if (tag == kBoolTag) {
     // A text that is none of the words is refused like a malformed number,
     // rather than dropped: the tag asks for a bool, and nothing is lost silently.
     const std::optional<bool> word = BoolWord(text);
-    if (!word) return Format(kNumberFormatMessage, text, kYamlLabel, "bool");
+    if (!word)
+      return Format("Value %1 for '%2' of type %3 is in an incorrect format", text, kYamlLabel,
+                    "bool");
     target.SetBool(*word);
     return std::nullopt;
   }
