@@ -1,6 +1,7 @@
 #include <rapidjson/error/en.h>
 #include <rapidjson/reader.h>
 
+#include <cmath>
 #include <cstdio>
 #include <vector>
 
@@ -42,6 +43,13 @@ class JsonTreeBuilder {
     return true;
   }
   bool Double(double value) {
+    // The reader's fast path can overflow a long mantissa with a large exponent
+    // to infinity instead of reporting it: refuse it as too big, like the reader
+    // does for other numbers beyond a double.
+    if (!std::isfinite(value)) {
+      numberTooBig_ = true;
+      return false;
+    }
     NextValue()->SetFloat(value);
     return true;
   }
@@ -78,6 +86,7 @@ class JsonTreeBuilder {
   }
 
   [[nodiscard]] bool tooDeep() const { return tooDeep_; }
+  [[nodiscard]] bool numberTooBig() const { return numberTooBig_; }
 
  private:
   // Inside an array every value is a new element; elsewhere it goes to the
@@ -96,6 +105,7 @@ class JsonTreeBuilder {
   BindingProperty* target_;
   std::vector<BindingProperty*> open_;
   bool tooDeep_ = false;
+  bool numberTooBig_ = false;
 };
 
 void FailWithReport(BindingResult& result, const char* text, size_t offset) {
@@ -121,6 +131,9 @@ BindingResult ParseTerminated(const char* input, size_t length) {
   if (code == rapidjson::kParseErrorStringEscapeInvalid && offset < length &&
       static_cast<unsigned char>(input[offset]) < 0x20) {
     code = rapidjson::kParseErrorStringInvalidEncoding;
+  }
+  if (code == rapidjson::kParseErrorTermination && builder.numberTooBig()) {
+    code = rapidjson::kParseErrorNumberTooBig;
   }
   if (code == rapidjson::kParseErrorTermination && builder.tooDeep()) {
     FailWithReport(result, kTooDeepText, offset);

@@ -59,6 +59,19 @@ TEST(ParseJson, ReportsErrorsWithTextAndOffset) {
   }
 }
 
+TEST(ParseJson, NumbersBeyondADoubleNeverBecomeInfinity) {
+  // Depending on the build, the reader reports these itself (at the number) or
+  // overflows to infinity, which is refused where the number ends.
+  for (const std::string& input : {std::string(113, '3') + ".0e223", std::string("1e400"),
+                                   "[-" + std::string(400, '9') + "]"}) {
+    SCOPED_TRACE(input);
+    const BindingResult result = ParseJson(input);
+    EXPECT_EQ(
+        result.ErrorText().rfind("Error: Number too big to be stored in double. at offset ", 0), 0u)
+        << result.ErrorText();
+  }
+}
+
 TEST(ParseJson, HostileNestingIsRefusedNotOverflowed) {
   const std::string deep(100000, '[');
   const BindingResult arrays = ParseJson(deep);
