@@ -25,11 +25,15 @@ bool IsHeapKind(Kind kind) {
          kind == Kind::Collection || kind == Kind::Structure;
 }
 
-// Names and lookups end at the first NUL, as interned texts do.
-std::string_view CutAtNul(std::string_view text) {
+// Names and lookups end at the first NUL, as interned texts do. The length
+// comes back in a register: a view returned through memory (the 32-bit x86
+// convention) stalls the caller that reloads it, on every member access.
+size_t LengthToNul(std::string_view text) {
   const size_t end = text.find('\0');
-  return end == std::string_view::npos ? text : text.substr(0, end);
+  return end == std::string_view::npos ? text.size() : end;
 }
+
+std::string_view CutAtNul(std::string_view text) { return {text.data(), LengthToNul(text)}; }
 
 template <class Block>
 Block* NewBlock(BindingStorage& storage) {
@@ -43,7 +47,19 @@ const BindingProperty& EmptyBindingProperty() {
   return empty;
 }
 
-BindingProperty::BindingProperty(const BindingProperty& other) { CopyFrom(other); }
+BindingProperty::BindingProperty(const BindingProperty& other) {
+  try {
+    if (other.ownsStorage_ && other.storage_ != nullptr && IsHeapKind(other.kind_)) {
+      // A whole tree: its table holds exactly the texts the copy will intern.
+      EnsureStorage().ReserveInterned(other.storage_->InternedCount());
+    }
+    CopyFrom(other);
+  } catch (...) {
+    // No destructor runs for a constructor that throws: drop the partial copy.
+    BindingStorage::Destroy(storage_);
+    throw;
+  }
+}
 
 BindingProperty::BindingProperty(BindingProperty&& other) noexcept {
   if (other.ownsStorage_) {

@@ -1,5 +1,6 @@
 #include "binding/binding_storage.h"
 
+#include <cstdint>
 #include <cstring>
 #include <new>
 
@@ -39,6 +40,16 @@ struct BindingStorage::Page {
 namespace {
 
 constexpr uint32_t kInitialTableSize = 8;
+constexpr uint32_t kFnvOffsetBasis = 2166136261u;
+constexpr uint32_t kFnvPrime = 16777619u;
+
+uint8_t TagOf(uint32_t hash) {
+  const auto tag = static_cast<uint8_t>(hash >> 24);
+  return tag != 0 ? tag : 1;
+}
+
+// Bytes of a string table of `size` slots: the entry pointers, then the tags.
+constexpr size_t kTableBytesPerSlot = sizeof(InternedString*) + 1;
 
 uint32_t ClassIndex(size_t size) { return static_cast<uint32_t>((size + 3) / 4) - 1; }
 
@@ -49,10 +60,10 @@ char* SlotAddress(void* page, uint32_t slotSize, uint32_t index) {
 }  // namespace
 
 uint32_t BindingStringHash(std::string_view text) {
-  uint32_t hash = 2166136261u;
+  uint32_t hash = kFnvOffsetBasis;
   for (unsigned char c : text) {
     hash ^= c;
-    hash *= 16777619u;
+    hash *= kFnvPrime;
   }
   return hash;
 }
@@ -73,7 +84,7 @@ void BindingStorage::Destroy(BindingStorage* storage) {
 
 void BindingStorage::Clear() {
   ReleaseAllBlocks(true);
-  if (table_ != nullptr) std::memset(table_, 0, tableSize_ * sizeof(InternedString*));
+  if (table_ != nullptr) std::memset(table_, 0, tableSize_ * kTableBytesPerSlot);
   internedCount_ = 0;
 }
 
@@ -231,10 +242,17 @@ void BindingStorage::FreeLarge(void* memory) noexcept {
 }
 
 InternedString* BindingStorage::Intern(std::string_view text) {
-  const size_t end = text.find('\0');
-  if (end != std::string_view::npos) text = text.substr(0, end);
-  if (text.empty()) return BindingInternal::EmptyInterned();
-  return InternHashed(text, BindingStringHash(text));
+  // One pass finds the first NUL and hashes the bytes before it.
+  uint32_t hash = kFnvOffsetBasis;
+  size_t length = 0;
+  for (; length < text.size(); ++length) {
+    const auto c = static_cast<unsigned char>(text[length]);
+    if (c == 0) break;
+    hash ^= c;
+    hash *= kFnvPrime;
+  }
+  if (length == 0) return BindingInternal::EmptyInterned();
+  return InternHashed(text.substr(0, length), hash);
 }
 
 InternedString* BindingStorage::Intern(const InternedString& entry) {
@@ -249,13 +267,15 @@ void BindingStorage::AddReference(InternedString* entry) noexcept {
 InternedString* BindingStorage::InternHashed(std::string_view text, uint32_t hash) {
   if ((internedCount_ + 1) * 4 > tableSize_ * 3) GrowTable();
   const uint32_t mask = tableSize_ - 1;
+  const uint8_t tag = TagOf(hash);
   uint32_t slot = hash & mask;
-  while (InternedString* entry = table_[slot]) {
+  for (uint8_t slotTag; (slotTag = tags_[slot]) != 0; slot = (slot + 1) & mask) {
+    if (slotTag != tag) continue;
+    InternedString* entry = table_[slot];
     if (entry->hash == hash && entry->View() == text) {
       ++entry->references;
       return entry;
     }
-    slot = (slot + 1) & mask;
   }
   const uint32_t length = static_cast<uint32_t>(text.size());
   auto* entry = static_cast<InternedString*>(AllocateBlock(InternedString::BlockSize(length)));
@@ -265,6 +285,7 @@ InternedString* BindingStorage::InternHashed(std::string_view text, uint32_t has
   std::memcpy(entry->text, text.data(), length);
   entry->text[length] = '\0';
   table_[slot] = entry;
+  tags_[slot] = tag;
   ++internedCount_;
   return entry;
 }
@@ -276,36 +297,59 @@ void BindingStorage::Release(InternedString* entry) noexcept {
   uint32_t slot = entry->hash & mask;
   while (table_[slot] != entry) slot = (slot + 1) & mask;
   uint32_t hole = slot;
-  for (uint32_t next = (hole + 1) & mask; table_[next] != nullptr; next = (next + 1) & mask) {
+  for (uint32_t next = (hole + 1) & mask; tags_[next] != 0; next = (next + 1) & mask) {
     const uint32_t home = table_[next]->hash & mask;
     // Move the entry into the hole when its home is not between hole and next.
     const bool between =
         hole <= next ? (home > hole && home <= next) : (home > hole || home <= next);
     if (!between) {
       table_[hole] = table_[next];
+      tags_[hole] = tags_[next];
       hole = next;
     }
   }
   table_[hole] = nullptr;
+  tags_[hole] = 0;
   --internedCount_;
   FreeBlock(entry, InternedString::BlockSize(entry->length));
 }
 
-void BindingStorage::GrowTable() {
-  const uint32_t size = tableSize_ == 0 ? kInitialTableSize : tableSize_ * 2;
-  auto** table = static_cast<InternedString**>(Memory::Allocate(size * sizeof(InternedString*)));
-  if (table == nullptr) throw std::bad_alloc();
-  std::memset(table, 0, size * sizeof(InternedString*));
+void BindingStorage::GrowTable() { Rehash(tableSize_ == 0 ? kInitialTableSize : tableSize_ * 2); }
+
+void BindingStorage::ReserveInterned(uint32_t count) {
+  if (count == 0) return;
+  uint64_t size = tableSize_ == 0 ? kInitialTableSize : tableSize_;
+  // The size that growing entry by entry would reach (load at most 3/4).
+  while (uint64_t{count} * 4 > size * 3) size *= 2;
+  if (size > (uint64_t{1} << 31)) throw std::bad_alloc();
+  if (size != tableSize_) Rehash(static_cast<uint32_t>(size));
+}
+
+void BindingStorage::Rehash(uint32_t size) {
+  if (size > SIZE_MAX / kTableBytesPerSlot) throw std::bad_alloc();
+  void* block = Memory::Allocate(size * kTableBytesPerSlot);
+  if (block == nullptr) throw std::bad_alloc();
+  std::memset(block, 0, size * kTableBytesPerSlot);
+  auto** table = static_cast<InternedString**>(block);
+  auto* tags = reinterpret_cast<uint8_t*>(table + size);
   const uint32_t mask = size - 1;
-  for (uint32_t i = 0; i < tableSize_; ++i) {
-    if (InternedString* entry = table_[i]) {
-      uint32_t slot = entry->hash & mask;
-      while (table[slot] != nullptr) slot = (slot + 1) & mask;
-      table[slot] = entry;
-    }
+  InternedString* const* const oldTable = table_;
+  const uint8_t* const oldTags = tags_;
+  const uint32_t oldSize = tableSize_;
+  // Entries are scattered over the storage's pages: fetch a few slots ahead.
+  constexpr uint32_t kAhead = 8;
+  for (uint32_t i = 0; i < oldSize; ++i) {
+    if (i + kAhead < oldSize && oldTags[i + kAhead] != 0) __builtin_prefetch(oldTable[i + kAhead]);
+    if (oldTags[i] == 0) continue;
+    InternedString* entry = oldTable[i];
+    uint32_t slot = entry->hash & mask;
+    while (tags[slot] != 0) slot = (slot + 1) & mask;
+    table[slot] = entry;
+    tags[slot] = oldTags[i];
   }
   Memory::Free(table_);
   table_ = table;
+  tags_ = tags;
   tableSize_ = size;
 }
 

@@ -49,6 +49,10 @@ class BindingStorage {
   // Drops a reference; the entry is erased when none is left.
   void Release(BindingInternal::InternedString* entry) noexcept;
 
+  // Sizes the string table for `count` entries, so that interning that many
+  // texts does not grow it again (a deep copy knows the count in advance).
+  void ReserveInterned(uint32_t count);
+
   [[nodiscard]] uint32_t InternedCount() const { return internedCount_; }
   [[nodiscard]] uint32_t PageCount() const { return pageCount_; }
 
@@ -73,12 +77,17 @@ class BindingStorage {
   void ReleaseAllBlocks(bool keepOnePagePerClass) noexcept;
   BindingInternal::InternedString* InternHashed(std::string_view text, uint32_t hash);
   void GrowTable();
+  void Rehash(uint32_t size);
 
   SizeClass classes_[kSizeClassCount];
   LargeBlock* largeBlocks_ = nullptr;
   uint32_t pageCount_ = 0;
-  // Open-addressed table of interned entries (linear probing, power-of-two size).
+  // Open-addressed table of interned entries (linear probing, power-of-two
+  // size). Beside each slot, in the same block, a tag byte: 0 for an empty
+  // slot, else the top byte of the entry's hash (1 when that is 0), so that a
+  // probe reads entries only when their tag matches.
   BindingInternal::InternedString** table_ = nullptr;
+  uint8_t* tags_ = nullptr;
   uint32_t tableSize_ = 0;
   uint32_t internedCount_ = 0;
 };
