@@ -16,6 +16,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <type_traits>
 #include <vector>
 
 #include "binding/binding_property.h"
@@ -429,6 +430,15 @@ void ReportMemory(benchmark::State& state, const HeapUse& use) {
   }
 }
 
+// Memory does not vary between runs: our benchmarks also report it as ratios
+// to the peers' trees of the same shape.
+void ReportMemoryRatios(benchmark::State& state, const HeapUse& ours, const HeapUse& document,
+                        const HeapUse& nlohmann) {
+  const auto bytes = static_cast<double>(ours.TotalBytes());
+  state.counters["bytes_vs_rapidjson"] = bytes / static_cast<double>(document.TotalBytes());
+  state.counters["bytes_vs_nlohmann"] = bytes / static_cast<double>(nlohmann.TotalBytes());
+}
+
 // Time of building a tree; its destruction is outside the timing.
 template <class Impl, class Shape>
 void BuildBenchmark(benchmark::State& state, const Shape* shape) {
@@ -442,8 +452,14 @@ void BuildBenchmark(benchmark::State& state, const Shape* shape) {
     state.ResumeTiming();
   }
   int64_t values = 0;
-  ReportMemory(state, MeasureBuild<Impl>(*shape, &values));
+  const HeapUse use = MeasureBuild<Impl>(*shape, &values);
+  ReportMemory(state, use);
   state.counters["values"] = static_cast<double>(values);
+  if constexpr (std::is_same_v<Impl, Ours>) {
+    int64_t peerValues = 0;
+    ReportMemoryRatios(state, use, MeasureBuild<RapidJson>(*shape, &peerValues),
+                       MeasureBuild<Nlohmann>(*shape, &peerValues));
+  }
 }
 
 // Time of a deep copy of a built tree; the copy's destruction is outside.
@@ -459,7 +475,11 @@ void CopyBenchmark(benchmark::State& state, const Shape* shape) {
     copy.reset();
     state.ResumeTiming();
   }
-  ReportMemory(state, MeasureCopy<Impl>(*shape));
+  const HeapUse use = MeasureCopy<Impl>(*shape);
+  ReportMemory(state, use);
+  if constexpr (std::is_same_v<Impl, Ours>) {
+    ReportMemoryRatios(state, use, MeasureCopy<RapidJson>(*shape), MeasureCopy<Nlohmann>(*shape));
+  }
 }
 
 // Time of destroying a freshly built tree alone.
