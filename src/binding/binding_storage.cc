@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <cstring>
+#include <iterator>
 #include <new>
 
 #include "binding/page_pool.h"
@@ -95,12 +96,19 @@ void BindingStorage::ReleaseAllBlocks(bool keepOnePagePerClass) noexcept {
     block = next;
   }
   largeBlocks_ = nullptr;
+  // Pages go back in batches, one pool lock per batch.
+  void* batch[128];
+  size_t batched = 0;
   for (SizeClass& sizeClass : classes_) {
     Page* kept = keepOnePagePerClass ? sizeClass.all : nullptr;
     for (Page* page = sizeClass.all; page != nullptr;) {
       Page* next = page->nextAll;
       if (page != kept) {
-        PagePool::ReturnPage(page);
+        batch[batched++] = page;
+        if (batched == std::size(batch)) {
+          PagePool::ReturnPages(batch, batched);
+          batched = 0;
+        }
         --pageCount_;
       }
       page = next;
@@ -116,6 +124,7 @@ void BindingStorage::ReleaseAllBlocks(bool keepOnePagePerClass) noexcept {
       sizeClass.all = sizeClass.withRoom = kept;
     }
   }
+  PagePool::ReturnPages(batch, batched);
 }
 
 void* BindingStorage::AllocateBlock(size_t size) {

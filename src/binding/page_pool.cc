@@ -12,6 +12,9 @@ namespace {
 constexpr uint32_t kPagesPerRegion = Platform::kRegionSize / kBindingPageSize;
 static_assert(kPagesPerRegion == 16);
 constexpr uint16_t kAllPagesFree = 0xFFFF;
+// Empty regions kept for reuse (16 MiB): a large tree dropped and built again
+// then costs no system calls and no freshly zeroed pages.
+constexpr uint32_t kMaxEmptyRegions = 256;
 
 // Book-keeping of one region, kept outside the region so that every page of it
 // is usable. Regions with free pages are chained in a doubly linked list.
@@ -135,12 +138,11 @@ void* TakePage() {
   return reinterpret_cast<void*>(region->base + static_cast<uintptr_t>(index) * kBindingPageSize);
 }
 
-void ReturnPage(void* page) {
-  if (page == nullptr) return;
-  Pool& pool = ThePool();
+namespace {
+
+void ReturnPageLocked(Pool& pool, void* page) {
   const uintptr_t address = reinterpret_cast<uintptr_t>(page);
   const uintptr_t base = address & ~(uintptr_t{Platform::kRegionSize} - 1);
-  std::lock_guard<Platform::Lock> guard(pool.lock);
   Region* region = FindRegion(pool, base);
   if (region == nullptr) return;
   const uint32_t index = static_cast<uint32_t>((address - base) / kBindingPageSize);
@@ -149,14 +151,31 @@ void ReturnPage(void* page) {
   --pool.pagesInUse;
   if (region->freeMask != kAllPagesFree) return;
   ++pool.emptyRegions;
-  // Keep one empty region in reserve; release any further one.
-  if (pool.emptyRegions > 1) ReleaseRegion(pool, region);
+  if (pool.emptyRegions > kMaxEmptyRegions) ReleaseRegion(pool, region);
+}
+
+}  // namespace
+
+void ReturnPage(void* page) {
+  if (page == nullptr) return;
+  Pool& pool = ThePool();
+  std::lock_guard<Platform::Lock> guard(pool.lock);
+  ReturnPageLocked(pool, page);
+}
+
+void ReturnPages(void* const* pages, size_t count) {
+  if (count == 0) return;
+  Pool& pool = ThePool();
+  std::lock_guard<Platform::Lock> guard(pool.lock);
+  for (size_t i = 0; i < count; ++i) {
+    if (pages[i] != nullptr) ReturnPageLocked(pool, pages[i]);
+  }
 }
 
 PagePoolStatistics Statistics() {
   Pool& pool = ThePool();
   std::lock_guard<Platform::Lock> guard(pool.lock);
-  return {pool.pagesInUse, pool.regionCount};
+  return {pool.pagesInUse, pool.regionCount, pool.emptyRegions};
 }
 
 }  // namespace Tesk::PagePool
