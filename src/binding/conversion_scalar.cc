@@ -72,6 +72,27 @@ void FailOutOfRange(BindingResult& result, const FormatArg& value, std::string_v
   result.Fail(Format(kNumberOutOfRange, args));
 }
 
+// A numeric text read by `parse` into `target` when `inRange` accepts it; the
+// format and range failures name the text.
+template <class T, class Parse, class InRange>
+void FromNumericText(BindingResult& result, T& target, const char* text, std::string_view label,
+                     std::string_view typeName, Parse parse, InRange inRange) {
+  T value{};
+  switch (parse(text, value)) {
+    case TextNumber::Ok:
+      if (inRange(value)) {
+        target = value;
+        return;
+      }
+      return FailOutOfRange(result, text, label, typeName);
+    case TextNumber::Format:
+      result.Fail(Format(kNumberFormat, text, label, typeName));
+      return;
+    case TextNumber::Range:
+      return FailOutOfRange(result, text, label, typeName);
+  }
+}
+
 void FailInvalidType(BindingResult& result, std::string_view label, std::string_view typeName,
                      Kind kind) {
   result.Fail(Format(kNumberInvalidType, label, typeName, BindingProperty::KindName(kind)));
@@ -144,24 +165,9 @@ void FromBindingSignedInteger(BindingResult& result, int64_t& target, const Bind
       target = static_cast<int64_t>(value);
       return;
     }
-    case Kind::String: {
-      const char* text = input.CString();
-      int64_t value = 0;
-      switch (ParseSigned(text, value)) {
-        case TextNumber::Ok:
-          if (value >= min && value <= max) {
-            target = value;
-            return;
-          }
-          return FailOutOfRange(result, text, label, typeName);
-        case TextNumber::Format:
-          result.Fail(Format(kNumberFormat, text, label, typeName));
-          return;
-        case TextNumber::Range:
-          return FailOutOfRange(result, text, label, typeName);
-      }
-      return;
-    }
+    case Kind::String:
+      return FromNumericText(result, target, input.CString(), label, typeName, ParseSigned,
+                             [&](int64_t value) { return value >= min && value <= max; });
     case Kind::Enum: {
       const int32_t value = input.GetEnum().value;
       if (value < min || value > max) return FailOutOfRange(result, value, label, typeName);
@@ -206,24 +212,9 @@ void FromBindingUnsignedInteger(BindingResult& result, uint64_t& target,
       target = static_cast<uint64_t>(value);
       return;
     }
-    case Kind::String: {
-      const char* text = input.CString();
-      uint64_t value = 0;
-      switch (ParseUnsigned(text, value)) {
-        case TextNumber::Ok:
-          if (value <= max) {
-            target = value;
-            return;
-          }
-          return FailOutOfRange(result, text, label, typeName);
-        case TextNumber::Format:
-          result.Fail(Format(kNumberFormat, text, label, typeName));
-          return;
-        case TextNumber::Range:
-          return FailOutOfRange(result, text, label, typeName);
-      }
-      return;
-    }
+    case Kind::String:
+      return FromNumericText(result, target, input.CString(), label, typeName, ParseUnsigned,
+                             [&](uint64_t value) { return value <= max; });
     case Kind::Enum: {
       const int32_t value = input.GetEnum().value;
       if (value < 0 || static_cast<uint64_t>(value) > max) {
@@ -274,24 +265,9 @@ void FromBindingFloatingPoint(BindingResult& result, double& target, const Bindi
       target = value;
       return;
     }
-    case Kind::String: {
-      const char* text = input.CString();
-      double value = 0;
-      switch (ParseFloating(text, value)) {
-        case TextNumber::Ok:
-          if (value >= lo && value <= hi) {
-            target = value;
-            return;
-          }
-          return FailOutOfRange(result, text, label, typeName);
-        case TextNumber::Format:
-          result.Fail(Format(kNumberFormat, text, label, typeName));
-          return;
-        case TextNumber::Range:
-          return FailOutOfRange(result, text, label, typeName);
-      }
-      return;
-    }
+    case Kind::String:
+      return FromNumericText(result, target, input.CString(), label, typeName, ParseFloating,
+                             [&](double value) { return value >= lo && value <= hi; });
     case Kind::Enum:
       return fromSigned(input.GetEnum().value);
     case Kind::Bool:
