@@ -13,7 +13,7 @@ packages_amd64=(
   dpkg-dev
 )
 packages_i386=(
-  libc6-dev:i386 libyaml-dev:i386 libbenchmark-dev:i386
+  libc6-dev:i386 libyaml-dev:i386 libbenchmark-dev:i386 libyaml-cpp-dev:i386
 )
 
 missing=()
@@ -71,5 +71,23 @@ if ! compgen -G "$libyaml_source_root/libyaml-*/src/api.c" >/dev/null; then
   rm -rf "$libyaml_source_root"
   mv "$scratch" "$libyaml_source_root"
   echo "bootstrap: libyaml source in $libyaml_source_root"
+fi
+# msgpack-cxx (a benchmark peer, header-only) depends on a Boost that conflicts
+# with the host's: only its headers are unpacked here, used with MSGPACK_NO_BOOST
+# (bench/CMakeLists.txt looks for them here).
+msgpack_root=/var/cache/ktx/msgpack
+if [ ! -f "$msgpack_root/usr/include/msgpack.hpp" ]; then
+  mkdir -p "$(dirname "$msgpack_root")"
+  scratch=$(mktemp -d "$msgpack_root.XXXXXX")
+  if ! (cd "$scratch" && apt-get download -qq libmsgpack-cxx-dev >/dev/null 2>&1 &&
+        dpkg -x libmsgpack-cxx-dev_*.deb . && rm libmsgpack-cxx-dev_*.deb); then
+    rm -rf "$scratch"
+    echo "bootstrap: apt-get download libmsgpack-cxx-dev failed" >&2
+    exit 1
+  fi
+  chmod 755 "$scratch"
+  rm -rf "$msgpack_root"
+  mv "$scratch" "$msgpack_root"
+  echo "bootstrap: msgpack-cxx headers in $msgpack_root"
 fi
 echo "bootstrap: all packages present"

@@ -1,0 +1,58 @@
+#!/usr/bin/env bash
+# Builds ktx-bench-codecs (32-bit), runs it with repetitions and prints, per
+# corpus and as the geometric mean over the corpora, every contender's speed
+# relative to its format's limit and ours relative to each peer. Speed ratio
+# A/B = median time of B / median time of A (above 1: A is faster). Extra
+# arguments go to the benchmark program (e.g. --benchmark_filter=yaml_read/).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+bash scripts/bootstrap.sh >/dev/null
+cmake --preset linux-x86 >/dev/null
+cmake --build --preset linux-x86 -j1 --target ktx-bench-codecs
+out=build/linux-x86/bench/codecs_bench.json
+# Repetitions interleaved at random, so that a burst of load on the shared
+# machine does not fall on one contender only.
+build/linux-x86/bin/ktx-bench-codecs --benchmark_repetitions=7 \
+  --benchmark_report_aggregates_only=true --benchmark_enable_random_interleaving=true \
+  --benchmark_out="$out" --benchmark_out_format=json "$@"
+
+python3 - "$out" <<'PY'
+import json, math, sys
+
+# run name "json_read/twitter/ours" -> median CPU time
+time = {}
+for b in json.load(open(sys.argv[1]))["benchmarks"]:
+    if b.get("run_type") == "aggregate" and b["aggregate_name"] == "median":
+        time[tuple(b["run_name"].split("/")[:3])] = b["cpu_time"]
+corpora = ["twitter", "citm_catalog", "canada"]
+
+def speed(a, b):  # how many times a is as fast as b
+    return time[b] / time[a] if a in time and b in time else None
+
+def geo(values):
+    values = [v for v in values if v]
+    return math.exp(sum(map(math.log, values)) / len(values)) if len(values) == 3 else None
+
+def row(label, pairs):
+    values = [speed(a, b) for a, b in pairs]
+    cells = "".join("        -" if v is None else f"{v:9.2f}" for v in values + [geo(values)])
+    print(f"  {label:<28}{cells}")
+
+def table(op, title, rows):
+    print(f"\n{op}: {title}\n  {'':<28}" + "".join(f"{c[:8]:>9}" for c in corpora + ["geomean"]))
+    for label, a, b in rows:
+        row(label, [((op, c, a), (op, c, b)) for c in corpora])
+
+table("json_read", "speed ratios", [("ours / limit", "ours", "limit"),
+      ("document / limit", "document", "limit"), ("nlohmann / limit", "nlohmann", "limit"),
+      ("ours / document", "ours", "document"), ("ours / nlohmann", "ours", "nlohmann")])
+for op in ("json_write", "json_write_indented"):
+    table(op, "speed ratio", [("ours / writer", "ours", "writer")])
+table("msgpack_read", "speed ratios", [("ours / limit", "ours", "limit"),
+      ("msgpack_cxx / limit", "msgpack_cxx", "limit"), ("ours / msgpack_cxx", "ours", "msgpack_cxx")])
+print("  per document, ours:")
+row("msgpack / json read", [(("msgpack_read", c, "ours"), ("json_read", c, "ours")) for c in corpora])
+table("yaml_read", "speed ratios", [("ours / limit", "ours", "limit"),
+      ("loader / limit", "loader", "limit"), ("yaml_cpp / limit", "yaml_cpp", "limit"),
+      ("ours / loader", "ours", "loader"), ("ours / yaml_cpp", "ours", "yaml_cpp")])
+PY
