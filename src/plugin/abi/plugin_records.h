@@ -2,9 +2,15 @@
 // PluginEntryPoints, HostServices and MemoryStatistics.
 #pragma once
 
+#include "plugin/abi/api_description.h"
 #include "plugin/abi/core_interface.h"
 
 namespace Tesk {
+
+// The host's function table: the header of the API description, whose
+// function records are FunctionTableRecords. Null pointers with zero counts
+// describe a plug-in without functions, types or events.
+using FunctionTable = ApiDescriptionHeader;
 
 struct MemoryStatistics;
 struct HostServices;
@@ -33,8 +39,6 @@ struct MemoryStatistics {
   uint64_t reserved;          // +48, always zero
 };
 
-struct FunctionTable;
-
 // The load record: the host writes words 0 to 2, the plug-in all seven.
 struct PluginLoadInfo {
   uint32_t apiMajor;               // +0
@@ -46,17 +50,6 @@ struct PluginLoadInfo {
   FunctionTable* functionTable;    // +24
 };
 
-// The host's function table: the header of the API description, whose function
-// records are those the host routes requests by. Null pointers with zero counts
-// describe a plug-in without functions, types or events.
-struct FunctionTable {
-  void* functions;         // +0
-  uint32_t functionCount;  // +4
-  void* types;             // +8
-  uint32_t typeCount;      // +12
-  void* events;            // +16
-  uint32_t eventCount;     // +20
-};
 #pragma pack(pop)
 
 KTX_RECORD_OFFSET(PluginEntryPoints, getMemoryStatistics, 8);
@@ -71,7 +64,6 @@ KTX_RECORD_OFFSET(PluginLoadInfo, plugin, 16);
 KTX_RECORD_OFFSET(PluginLoadInfo, shortName, 20);
 KTX_RECORD_OFFSET(PluginLoadInfo, functionTable, 24);
 KTX_RECORD_SIZE(PluginLoadInfo, 28);
-KTX_RECORD_SIZE(FunctionTable, 24);
 
 // The one export: load_<short name with "-" as "_">.
 using PluginLoadFunction = void(KTX_HOST_CALL*)(PluginLoadInfo* info);
