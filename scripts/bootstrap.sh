@@ -10,7 +10,7 @@ packages_amd64=(
   rapidjson-dev libyaml-dev nlohmann-json3-dev
   g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix mingw-w64-i686-dev
   wine wine32 binutils-mingw-w64-i686
-  dpkg-dev
+  dpkg-dev qemu-user
 )
 packages_i386=(
   libc6-dev:i386 libyaml-dev:i386 libbenchmark-dev:i386 libyaml-cpp-dev:i386
@@ -89,5 +89,22 @@ if [ ! -f "$msgpack_root/usr/include/msgpack.hpp" ]; then
   rm -rf "$msgpack_root"
   mv "$scratch" "$msgpack_root"
   echo "bootstrap: msgpack-cxx headers in $msgpack_root"
+fi
+# Some kernels are booted with 32-bit emulation disabled (dmesg: "32-bit
+# emulation disabled"): the primary 32-bit build then cannot run its tests.
+# Register qemu's user-mode i386 emulator for 32-bit ELF programs, so that they
+# run unchanged (slower) through binfmt_misc.
+if ! /lib/ld-linux.so.2 --version >/dev/null 2>&1; then
+  binfmt=/proc/sys/fs/binfmt_misc
+  [ -f "$binfmt/register" ] || mount -t binfmt_misc binfmt_misc "$binfmt"
+  if [ ! -f "$binfmt/ktx-qemu-i386" ]; then
+    printf '%s' ':ktx-qemu-i386:M::\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00:\xff\xff\xff\xff\xff\xfe\xfe\x00\xff\xff\xff\xff\xff\xff\xff\xff\xfe\xff\xff\xff:/usr/bin/qemu-i386:' >"$binfmt/register"
+  fi
+  if /lib/ld-linux.so.2 --version >/dev/null 2>&1; then
+    echo "bootstrap: this kernel does not run 32-bit programs; they run under qemu-i386"
+  else
+    echo "bootstrap: this kernel does not run 32-bit programs and qemu-i386 could not be registered" >&2
+    exit 1
+  fi
 fi
 echo "bootstrap: all packages present"
