@@ -164,6 +164,15 @@ void ConvertToBinding(BindingResult& result, BindingProperty& out, const void* s
 
 }  // namespace BindingInternal
 
+// The type identifier of a native type, with the registered record of its
+// enumeration or structure (of its elements for a vector), null when that is
+// not registered in `registry` (may be null).
+template <BindingNativeType T>
+[[nodiscard]] BindingTypeIdentifier TypeIdentifierOf(const BindingRegistry* registry) {
+  return BindingTypeIdentifier{BindingValueTypeOf<T>(), BindingElementTypeOf<T>(),
+                               BindingInternal::DefaultRecordOf<T>(registry)};
+}
+
 // The converter table of a native type, shared by every field of that type.
 template <BindingNativeType T>
 inline constexpr BindingConverterOps kBindingConverterOps{&BindingInternal::ConvertFromBinding<T>,

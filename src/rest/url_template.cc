@@ -66,6 +66,7 @@ CompiledRoute CompileRoute(std::string_view templateText, HttpMethod method,
     return route;
   }
   std::string pattern;
+  auto matcher = std::make_shared<UrlPattern>();
   bool inside = false;
   UrlPlaceholder current;
   for (char c : templateText) {
@@ -76,6 +77,7 @@ CompiledRoute CompileRoute(std::string_view templateText, HttpMethod method,
       } else if (c != '}') {
         if (NeedsEscape(c)) pattern += '\\';
         pattern += c;
+        matcher->AddLiteral(std::string_view(&c, 1));
       }
       continue;
     }
@@ -83,12 +85,16 @@ CompiledRoute CompileRoute(std::string_view templateText, HttpMethod method,
       switch (current.kind) {
         case UrlPlaceholder::Kind::Simple:
           pattern += "([^/]*)";
+          matcher->AddGroup(true);
           break;
         case UrlPlaceholder::Kind::Reserved:
           pattern += "(.*)";
+          matcher->AddGroup(false);
           break;
         case UrlPlaceholder::Kind::Fragment:
           pattern += "#(.*)";
+          matcher->AddLiteral("#");
+          matcher->AddGroup(false);
           break;
       }
       route.placeholders.push_back(std::move(current));
@@ -101,15 +107,15 @@ CompiledRoute CompileRoute(std::string_view templateText, HttpMethod method,
     }
   }
   route.pattern = pattern;
-  route.matcher =
-      std::make_shared<const std::regex>(pattern, std::regex::ECMAScript | std::regex::optimize);
+  route.matcher = std::move(matcher);
   return route;
 }
 
-bool MatchRoute(const std::vector<CompiledRoute>& routes, RouteMatch& match) {
+bool MatchRoute(std::span<const CompiledRoute> routes, RouteMatch& match) {
   match.matched = nullptr;
   match.pathParameters.clear();
   size_t bestLength = std::numeric_limits<size_t>::max();
+  std::vector<std::string_view> groups;
   for (const CompiledRoute& route : routes) {
     if (!MethodAccepts(route, match)) continue;
     if (route.matcher == nullptr) {
@@ -118,12 +124,11 @@ bool MatchRoute(const std::vector<CompiledRoute>& routes, RouteMatch& match) {
       match.pathParameters.clear();
       return true;
     }
-    std::smatch groups;
-    if (!std::regex_match(match.url, groups, *route.matcher)) continue;
+    if (!route.matcher->FullMatch(match.url, groups)) continue;
     std::unordered_map<std::string, std::string> values;
     size_t length = 0;
-    for (size_t i = 0; i < route.placeholders.size() && i + 1 < groups.size(); ++i) {
-      std::string value = PercentDecode(groups[i + 1].str());
+    for (size_t i = 0; i < route.placeholders.size() && i < groups.size(); ++i) {
+      std::string value = PercentDecode(groups[i]);
       values[route.placeholders[i].name] = std::move(value);
     }
     for (const auto& [name, value] : values) length += value.size();

@@ -3,7 +3,7 @@
 #pragma once
 
 #include <memory>
-#include <regex>
+#include <span>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "rest/http_method.h"
+#include "rest/url_pattern.h"
 
 namespace Tesk {
 
@@ -21,7 +22,7 @@ struct UrlPlaceholder {
 };
 
 // A route compiled from one function's template. Either a literal path (a
-// template without "{") or a matcher whose capture group n+1 belongs to
+// template without "{") or a matcher whose capture group n belongs to
 // placeholder n.
 struct CompiledRoute {
   const void* function = nullptr;  // the function the route was built from
@@ -29,8 +30,10 @@ struct CompiledRoute {
   std::string customMethod;
   std::string templateText;
   std::string literalPath;
-  std::shared_ptr<const std::regex> matcher;
-  std::string pattern;  // the matcher's ECMAScript source, kept for diagnostics
+  // Matches as the ECMAScript regular expression `pattern` would; null for a
+  // literal route.
+  std::shared_ptr<const UrlPattern> matcher;
+  std::string pattern;  // the equivalent regular expression, kept for diagnostics
   std::vector<UrlPlaceholder> placeholders;
 };
 
@@ -58,7 +61,7 @@ struct RouteMatch {
 // Tries the routes in order (method first, then the whole URL). Among several
 // matches the one whose decoded path values are shortest wins, the earlier on
 // a tie; a literal match ends the search. True when a route matched.
-bool MatchRoute(const std::vector<CompiledRoute>& routes, RouteMatch& match);
+bool MatchRoute(std::span<const CompiledRoute> routes, RouteMatch& match);
 
 // "+" becomes a space and "%XY" the byte XY; a "%" not followed by two
 // hexadecimal digits is kept as it stands.

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "binding/binding_call_result.h"
 #include "binding/binding_storage.h"
 
 namespace Tesk {
@@ -266,6 +267,12 @@ class CountingInvoker : public BindingInvoker {
  public:
   explicit CountingInvoker(int& destroyed) : destroyed_(destroyed) {}
   ~CountingInvoker() override { ++destroyed_; }
+  void* Start(BindingCallResult&, std::span<const BindingProperty>, uint32_t) override {
+    return nullptr;
+  }
+  const TypeKey& ContextType() const override { return TypeKeyOf<BindingNoRequestContext>(); }
+  void Finish(BindingCallResult&, const BindingRequestContext*, void*, uint32_t) override {}
+  void Release(void*) noexcept override {}
 
  private:
   int& destroyed_;

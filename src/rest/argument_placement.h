@@ -1,0 +1,33 @@
+// Placing the values a request carries into a function's argument vector: a
+// candidate named "filter.tags.0" fills element 0 of member "tags" of the
+// parameter "filter". Checks the parameter's name and location and decodes
+// the value (value_decoding.h).
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <string_view>
+
+#include "binding/binding_function_info.h"
+#include "binding/binding_property.h"
+
+namespace Tesk {
+
+// The deepest dotted path and the largest index a candidate name may use:
+// beyond them a request could exhaust the stack or memory.
+inline constexpr uint32_t kMaxArgumentPathDepth = 512;
+inline constexpr uint32_t kMaxArgumentIndex = 65535;
+
+// The location of a parameter; Anywhere past the end of the function's list.
+[[nodiscard]] BindingArgumentLocation ParameterLocation(const BindingFunctionInfo& function,
+                                                        size_t index);
+
+// Places one candidate into `arguments` (one per parameter of `function`).
+// On failure `result` is failed with the message and the arguments may be
+// partly filled. `source` is where the candidate came from (Query, Path or
+// Header).
+void PlaceArgument(BindingResult& result, const BindingFunctionInfo& function,
+                   std::span<BindingProperty> arguments, std::string_view name,
+                   std::string_view value, BindingArgumentLocation source);
+
+}  // namespace Tesk

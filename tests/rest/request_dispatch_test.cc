@@ -1,0 +1,288 @@
+#include "rest/request_dispatch.h"
+
+#include <gtest/gtest.h>
+
+#include <map>
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "binding/binding_call_result.h"
+#include "binding/binding_registry.h"
+#include "rest/response_record.h"
+#include "support/host_value_text.h"
+
+namespace Tesk {
+namespace {
+
+using Testing::HostValueText;
+using Testing::TestValue;
+
+// Answers with its argument vector as a structure of the parameters' names, so
+// that a test sees where every candidate was placed.
+class ArgumentEchoInvoker : public BindingInvoker {
+ public:
+  explicit ArgumentEchoInvoker(const BindingFunctionInfo& function) : function_(function) {}
+  void* Start(BindingCallResult&, std::span<const BindingProperty> arguments, uint32_t) override {
+    auto* echoed = new BindingProperty();
+    echoed->MakeStructure();
+    for (size_t i = 0; i < arguments.size(); ++i) {
+      if (!arguments[i].IsEmpty()) echoed->MemberRef(function_.arguments[i].name) = arguments[i];
+    }
+    return echoed;
+  }
+  const TypeKey& ContextType() const override { return TypeKeyOf<BindingNoRequestContext>(); }
+  void Finish(BindingCallResult& result, const BindingRequestContext*, void* token,
+              uint32_t) override {
+    result.result.value = *static_cast<BindingProperty*>(token);
+    ++calls;
+  }
+  void Release(void* token) noexcept override { delete static_cast<BindingProperty*>(token); }
+
+  int calls = 0;
+
+ private:
+  const BindingFunctionInfo& function_;
+};
+
+BindingArgumentInfo Parameter(const char* name, BindingValueType type) {
+  BindingArgumentInfo parameter;
+  parameter.name = name;
+  parameter.type.type = type;
+  return parameter;
+}
+
+// What a host sends: the record's texts and arrays live here.
+struct TestRequest {
+  uint32_t method = 2;
+  std::string url;
+  std::vector<std::pair<std::string, std::string>> headers{};
+  std::string contentType{};
+  std::optional<std::string> body{};
+  std::vector<std::pair<const char*, TestValue>> hostArguments{};
+};
+
+struct Answer {
+  bool failed = false;
+  std::string text;  // the error text, or the value as text
+  uint32_t status = 0;
+};
+
+class RequestDispatch : public ::testing::Test {
+ protected:
+  RequestDispatch() {
+    using V = BindingValueType;
+    BindingFunctionInfo& probe = registry_.RegisterFunction(
+        "Probe",
+        {Parameter("id", V::String), Parameter("flag", V::Bool), Parameter("list", V::Vector),
+         Parameter("filter", V::Object), Parameter("count", V::Int32),
+         Parameter("apiKey", V::String), Parameter("payload", V::Object)});
+    probe.route.method = 2;
+    probe.route.urlTemplate = "/probe/{id}";
+    using L = BindingArgumentLocation;
+    probe.route.locations = {L::Path,  L::Anywhere, L::Anywhere, L::Anywhere,
+                             L::Query, L::Header,   L::Body};
+    probe.invoker = std::make_unique<ArgumentEchoInvoker>(probe);
+    probe_ = &probe;
+
+    BindingFunctionInfo& stray = registry_.RegisterFunction("Stray", {Parameter("id", V::String)});
+    stray.route.urlTemplate = "/stray/{other}";
+    stray.invoker = std::make_unique<ArgumentEchoInvoker>(stray);
+    stray_ = &stray;
+  }
+
+  Answer Send(const BindingFunctionInfo* function, const TestRequest& sent) {
+    std::vector<HostHeader> headers;
+    for (const auto& [name, value] : sent.headers) headers.push_back({name.c_str(), value.c_str()});
+    std::vector<HostArgument> arguments;
+    for (const auto& [name, value] : sent.hostArguments) {
+      arguments.push_back({name, value.ToHostValue()});
+    }
+    DispatchContext context{&registry_, function, std::nullopt};
+    IncomingRequestRecord request{};
+    request.method = sent.method;
+    request.url = sent.url.c_str();
+    request.arguments = arguments.data();
+    request.argumentCount = static_cast<uint32_t>(arguments.size());
+    request.dispatchContext = &context;
+    request.headers = headers.data();
+    request.headerCount = static_cast<uint32_t>(headers.size());
+    request.contentType = sent.contentType.c_str();
+    request.body = sent.body ? sent.body->data() : nullptr;
+    request.bodyLength = sent.body ? static_cast<uint32_t>(sent.body->size()) : 0;
+    ResponseRecord response{};
+    DispatchRequestEntry(&response, &request);
+    for (HostArgument& argument : arguments) Testing::ReleaseHostValue(argument.value);
+
+    Answer answer;
+    answer.failed = response.failed != 0;
+    answer.status = response.httpStatus;
+    answer.text = answer.failed ? (response.errorText != nullptr ? response.errorText : "(null)")
+                                : HostValueText(response.result);
+    EXPECT_EQ(response.release, &ReleaseResponseRecord);
+    if (response.release != nullptr) response.release(&response);
+    return answer;
+  }
+
+  BindingRegistry registry_;
+  BindingFunctionInfo* probe_ = nullptr;
+  BindingFunctionInfo* stray_ = nullptr;
+};
+
+struct PlacementCase {
+  const char* label;
+  TestRequest request;
+  Answer expected;
+};
+
+// The route's last placeholder also captures the query: URLs are matched as
+// the host delivers them, query included.
+TEST_F(RequestDispatch, PlacesCandidatesFromEverySource) {
+  std::string deep = "filter";
+  for (int level = 0; level < 600; ++level) deep += ".a";
+  const PlacementCase cases[] = {
+      {"path value decoded", {.url = "/probe/a%20b"}, {false, R"({"flag":false,"id":"a b"})"}},
+      {"bool by name alone", {.url = "/probe/x?flag"}, {false, R"({"flag":true,"id":"x?flag"})"}},
+      {"vector read as JSON",
+       {.url = "/probe/x?list=[1,2]"},
+       {false, R"({"flag":false,"id":"x?list=[1,2]","list":[1,2]})"}},
+      {"vector given a scalar stays text",
+       {.url = "/probe/x?list=1"},
+       {false, R"({"flag":false,"id":"x?list=1","list":"1"})"}},
+      {"octal and decimal index address one element",
+       {.url = "/probe/x?list.01=a&list.1=b"},
+       {false, R"({"flag":false,"id":"x?list.01=a&list.1=b","list":[null,"b"]})"}},
+      {"dotted members and indices",
+       {.url = "/probe/x?filter.tags.0=a&filter.tags.1=b&filter.name=n"},
+       {false,
+        R"({"filter":{"name":"n","tags":["a","b"]},"flag":false,"id":"x?filter.tags.0=a&filter.tags.1=b&filter.name=n"})"}},
+      {"object as YAML",
+       {.url = "/probe/x?filter=---%0Aa:%201"},
+       {false, "{\"filter\":{\"a\":1},\"flag\":false,\"id\":\"x?filter=---\na: 1\"}"}},
+      {"empty object and vector",
+       {.url = "/probe/x?filter=&list="},
+       {false, R"({"filter":{},"flag":false,"id":"x?filter=&list=","list":[]})"}},
+      {"query name given twice keeps the last",
+       {.url = "/probe/x?count=1&count=2"},
+       {false, R"({"count":"2","flag":false,"id":"x?count=1&count=2"})"}},
+      {"header named in lower case",
+       {.url = "/probe/x", .headers = {{"apikey", "k1"}, {"apiKey", "no"}, {"apikey", "k2"}}},
+       {false, R"({"apiKey":"k2","flag":false,"id":"x"})"}},
+      {"host arguments by name and by position after the path values",
+       {.url = "/probe/x",
+        .hostArguments = {{nullptr, TestValue::Bool(true)}, {"count", TestValue::Signed(5)}}},
+       {false, R"({"count":5,"flag":true,"id":"x"})"}},
+      {"JSON body with a charset",
+       {.method = 2,
+        .url = "/probe/x",
+        .contentType = "Application/JSON; charset=utf-8",
+        .body = R"({"k":[true]})"},
+       {false, R"({"flag":false,"id":"x","payload":{"k":[true]}})"}},
+      {"JSON body ends at its first NUL",
+       {.url = "/probe/x",
+        .contentType = "application/vnd.api+json",
+        .body = std::string("[1]\0garbage", 11)},
+       {false, R"({"flag":false,"id":"x","payload":[1]})"}},
+      {"MessagePack body",
+       {.url = "/probe/x", .contentType = "application/x-msgpack", .body = "\x81\xa1k\x01"},
+       {false, R"({"flag":false,"id":"x","payload":{"k":1}})"}},
+      {"YAML body",
+       {.url = "/probe/x", .contentType = "application/x-yaml", .body = "k: v"},
+       {false, R"({"flag":false,"id":"x","payload":{"k":"v"}})"}},
+
+      {"method mismatch", {.method = 6, .url = "/probe/x"}, {true, "Invalid function", 404}},
+      {"path mismatch", {.url = "/probe/x/y"}, {true, "Invalid function", 404}},
+      {"unknown query argument",
+       {.url = "/probe/x?nope=1"},
+       {true, "Unknown argument 'nope' for 'Probe'."}},
+      {"path parameter given in the query",
+       {.url = "/probe/x?id=y"},
+       {true, "Argument 'id' for 'Probe' was specified in an invalid location."}},
+      {"query-only parameter given as a header",
+       {.url = "/probe/x", .headers = {{"count", "1"}}},
+       {false, R"({"flag":false,"id":"x"})"}},
+      {"empty value for a number",
+       {.url = "/probe/x?count="},
+       {true, "Expected value for argument 'count'."}},
+      {"index with trailing characters",
+       {.url = "/probe/x?list.1a=v"},
+       {true, "Index 1a is in an incorrect format"}},
+      {"index of 2^31",
+       {.url = "/probe/x?list.2147483648=v"},
+       {true, "Index 2147483648 is out of range"}},
+      {"index beyond the bound",
+       {.url = "/probe/x?list.65536=v"},
+       {true, "Index 65536 is out of range"}},
+      {"index that overflows 64 bits",
+       {.url = "/probe/x?list.99999999999999999999999=v"},
+       {true, "Index 99999999999999999999999 is out of range"}},
+      {"path nested too deeply",
+       {.url = "/probe/x?" + deep + "=v"},
+       {true, "Argument 'filter' for 'Probe' is nested too deeply."}},
+      {"malformed JSON value",
+       {.url = "/probe/x?filter={bad"},
+       {true,
+        "Couldn't deserialize JSON value for parameter 'filter' of 'Probe': Error: Missing a name "
+        "for object member. at offset 1."}},
+      {"unnamed host argument past the parameters",
+       {.url = "/probe/x",
+        .hostArguments = {{nullptr, TestValue()},
+                          {nullptr, TestValue()},
+                          {nullptr, TestValue()},
+                          {nullptr, TestValue()},
+                          {nullptr, TestValue()},
+                          {nullptr, TestValue()},
+                          {nullptr, TestValue()}}},
+       {true, "Unknown argument '6' for 'Probe'."}},
+      {"unsupported body type",
+       {.url = "/probe/x", .contentType = "text/plain", .body = "{}"},
+       {true, "Unsupported body content type"}},
+      {"two MessagePack values",
+       {.url = "/probe/x", .contentType = "application/x-msgpack", .body = "\x01\x02"},
+       {true, "Extra MessgePack data found in body"}},
+      {"a body failure replaces an earlier failure",
+       {.url = "/probe/x?nope=1", .contentType = "text/plain", .body = "{}"},
+       {true, "Unsupported body content type"}},
+  };
+  for (const PlacementCase& test : cases) {
+    SCOPED_TRACE(test.label);
+    const Answer answer = Send(probe_, test.request);
+    EXPECT_EQ(answer.failed, test.expected.failed);
+    EXPECT_EQ(answer.text, test.expected.text);
+    EXPECT_EQ(answer.status, test.expected.status);
+  }
+}
+
+TEST_F(RequestDispatch, FailuresBeforeTheHandlerNeverCallIt) {
+  auto& probe = static_cast<ArgumentEchoInvoker&>(*probe_->invoker);
+  EXPECT_TRUE(Send(probe_, {.url = "/probe/x?nope=1"}).failed);
+  EXPECT_TRUE(Send(probe_, {.method = 7, .url = "/probe/x"}).failed);
+  EXPECT_EQ(probe.calls, 0);
+  EXPECT_FALSE(Send(probe_, {.url = "/probe/x"}).failed);
+  EXPECT_EQ(probe.calls, 1);
+}
+
+TEST_F(RequestDispatch, PlaceholderThatNamesNoParameterFailsEveryMatch) {
+  const Answer answer = Send(stray_, {.method = 1, .url = "/stray/1"});
+  EXPECT_EQ(answer.text, "Unknown argument 'other' for 'Stray'.");
+  // A function declared without a method takes every method; without a body
+  // parameter a body is ignored.
+  EXPECT_EQ(Send(stray_, {.method = 6, .url = "/stray/1", .contentType = "x", .body = "{"}).text,
+            "Unknown argument 'other' for 'Stray'.");
+}
+
+TEST_F(RequestDispatch, MissingContextOrRecordsAreAnsweredSafely) {
+  IncomingRequestRecord request{};
+  ResponseRecord response{};
+  DispatchRequestEntry(&response, &request);
+  EXPECT_EQ(response.failed, 1);
+  EXPECT_STREQ(response.errorText, "Invalid function");
+  EXPECT_EQ(response.httpStatus, 404u);
+  response.release(&response);
+  DispatchRequestEntry(nullptr, &request);
+  DispatchRequestEntry(&response, nullptr);
+}
+
+}  // namespace
+}  // namespace Tesk
