@@ -1,0 +1,32 @@
+// Reading the JSON text of a streamed API response (a response record whose
+// stream read function is set).
+#pragma once
+
+#include <cstdint>
+
+#include "binding/binding_property.h"
+#include "plugin/abi/host_operations.h"
+#include "plugin/abi/host_requests.h"
+
+namespace Tesk {
+
+// Every read asks for exactly this many bytes.
+inline constexpr uint32_t kStreamChunkSize = 4096;
+
+// Reads the stream of `response` to its end and parses the text as JSON.
+// The text reserves the response's size hint at once (a hint that cannot be
+// reserved is ignored). A short read with more data to come yields to the host
+// (YieldToHost) before the next read; a full read is followed by another
+// while more data is announced. Fails with "Stream read error" when a read
+// reports failure or claims more bytes than asked for (or there is no read
+// function), with "Not enough memory" when the text cannot grow, and with
+// ParseJson's message when the text is not one JSON document (an empty
+// stream included). Does not release the stream.
+[[nodiscard]] BindingResult ReadResponseStream(HostOperations& host,
+                                               const ResponseRecord& response);
+
+// The host's yield between two reads: wait start "Wait: yield" with flag 0,
+// yield, wait end.
+void YieldToHost(HostOperations& host);
+
+}  // namespace Tesk
