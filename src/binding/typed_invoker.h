@@ -60,6 +60,15 @@ struct HandlerResultTraits<HandlerResponse<T>> {
   static constexpr bool kIsResponse = true;
 };
 
+template <class Argument, class Result>
+struct HandlerFunction {
+  using type = std::function<Result(const Argument&)>;
+};
+template <class Result>
+struct HandlerFunction<void, Result> {
+  using type = std::function<Result()>;
+};
+
 // The token of handlers without an argument: never dereferenced or freed.
 inline char kNoArgumentToken = 0;
 
@@ -73,8 +82,7 @@ template <class Argument, class Result>
 requires(std::is_void_v<Argument> || BindingNativeType<Argument>) &&
     BindingNativeType<HandlerValueType<Result>> class TypedInvoker final : public BindingInvoker {
  public:
-  using Handler = std::conditional_t<std::is_void_v<Argument>, std::function<Result()>,
-                                     std::function<Result(const Argument&)>>;
+  using Handler = typename BindingInternal::HandlerFunction<Argument, Result>::type;
 
   // `function` (the record the invoker belongs to) may be null; then the
   // argument's label is empty and records are looked up by native type.
