@@ -25,6 +25,14 @@ PluginBase::PluginBase() {
 
 PluginBase::~PluginBase() = default;
 
+void PluginBase::PublishFunctionTable() {
+  functionTable_ = std::make_unique<HostFunctionTable>(Registry());
+}
+
+FunctionTable* PluginBase::PublishedFunctionTable() {
+  return functionTable_ != nullptr ? functionTable_->Header() : &emptyFunctionTable_;
+}
+
 void PluginBase::SetIdentity(Version hostVersion, PluginName name) {
   hostVersion_ = std::move(hostVersion);
   name_ = std::move(name);

@@ -13,6 +13,7 @@
 #include "plugin/abi/plugin_records.h"
 #include "plugin/plugin_core.h"
 #include "plugin/plugin_version.h"
+#include "rest/function_table.h"
 
 namespace Tesk {
 
@@ -51,7 +52,10 @@ class PluginBase : public PluginCore {
   [[nodiscard]] const std::string& IdentifierName() const { return identifierName_; }
   [[nodiscard]] const std::vector<std::string>& Tags() const { return tags_; }
   [[nodiscard]] PluginEntryPoints* EntryPoints() { return &entryPoints_; }
-  [[nodiscard]] FunctionTable* PublishedFunctionTable() { return &functionTable_; }
+  // Builds the function table from what RegisterApi registered (load step).
+  void PublishFunctionTable();
+  // The table of the load record; empty until published.
+  [[nodiscard]] FunctionTable* PublishedFunctionTable();
   [[nodiscard]] HostServices* Services() const { return services_; }
 
   // The entry points' work; the static entries wrap these for the host.
@@ -74,8 +78,8 @@ class PluginBase : public PluginCore {
   std::vector<std::string> tags_;
   HostServices* services_ = nullptr;
   PluginEntryPoints entryPoints_{};
-  // Null pointers and zero counts until the binding layer publishes functions.
-  FunctionTable functionTable_{};
+  std::unique_ptr<HostFunctionTable> functionTable_;
+  FunctionTable emptyFunctionTable_{};
 };
 
 // Fills a MemoryStatistics record from the SDK's allocation counters.

@@ -5,6 +5,7 @@
 #include <utility>
 #include <vector>
 
+#include "binding/builtin_types.h"
 #include "diagnostics/log_manager.h"
 
 namespace Tesk {
@@ -23,6 +24,10 @@ void RunGuarded(const char* what, const char* name, Body&& body) noexcept {
 }
 
 }  // namespace
+
+PluginCore::PluginCore() : registry_(std::make_unique<BindingRegistry>()) {
+  registry_->Initialize(&RegisterBindingBuiltins);
+}
 
 PluginCore::~PluginCore() = default;
 

@@ -16,8 +16,10 @@
 #include <string>
 #include <string_view>
 
+#include "binding/binding_registry.h"
 #include "platform/platform.h"
 #include "plugin/abi/host_operations.h"
+#include "rest/host_request_target.h"
 
 namespace Tesk {
 
@@ -29,7 +31,7 @@ class PluginCore : public HostOperations {
   using TimerTask = std::function<void()>;
   using SteadyTime = std::chrono::steady_clock::time_point;
 
-  PluginCore() = default;
+  PluginCore();
   PluginCore(const PluginCore&) = delete;
   PluginCore& operator=(const PluginCore&) = delete;
   virtual ~PluginCore();
@@ -50,6 +52,16 @@ class PluginCore : public HostOperations {
   uint64_t ScheduleTimer(const char* label, TimerTask task, SteadyTime due);
   [[nodiscard]] size_t PendingTimerCount() const;
 
+  // The plug-in's types, functions and events, initialised with the SDK's
+  // builtin types when the object is made.
+  [[nodiscard]] BindingRegistry& Registry() { return *registry_; }
+  [[nodiscard]] const BindingRegistry& Registry() const { return *registry_; }
+  // Where the plug-in's outgoing requests go: this object, its handle, user
+  // agent and registry.
+  [[nodiscard]] HostRequestTarget RequestTarget() {
+    return HostRequestTarget{*this, pluginHandle_, userAgent_, registry_.get()};
+  }
+
   [[nodiscard]] uint32_t PluginHandle() const { return pluginHandle_; }
   [[nodiscard]] const std::string& ShortName() const { return shortName_; }
   [[nodiscard]] const std::string& UserAgent() const { return userAgent_; }
@@ -68,6 +80,7 @@ class PluginCore : public HostOperations {
   static void KTX_HOST_CALL TimerTrampoline(void* context);
   void RunTimer(uint64_t number);
 
+  std::unique_ptr<BindingRegistry> registry_;
   uint32_t pluginHandle_ = 0;
   std::string shortName_;
   std::string userAgent_;

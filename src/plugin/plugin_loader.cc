@@ -39,6 +39,7 @@ void CompletePluginLoad(PluginBase* plugin, PluginLoadInfo* info, std::string_vi
 
     owned->SetIdentity(std::move(host), MakePluginName(shortName, type));
     owned->RegisterApi();
+    owned->PublishFunctionTable();
 
     info->apiMajor = ours.major;
     info->apiMinor = ours.minor;

@@ -208,6 +208,13 @@ void AnswerThrown(ResponseRecord* response, const char* what) noexcept {
 
 }  // namespace
 
+CompiledRoute CompileFunctionRoute(const BindingFunctionInfo& function) {
+  const std::string& templateText =
+      function.route.urlTemplate.empty() ? function.name : function.route.urlTemplate;
+  return CompileRoute(templateText, HttpMethodFromCode(function.route.method),
+                      function.route.customMethod, &function);
+}
+
 void HandleRequest(const DispatchContext& context, ResponseRecord* response,
                    const IncomingRequestRecord* request) {
   ResetResponseRecord(response);
@@ -218,10 +225,7 @@ void HandleRequest(const DispatchContext& context, ResponseRecord* response,
   std::vector<CompiledRoute> compiled;
   const CompiledRoute* route = context.route ? &*context.route : nullptr;
   if (function != nullptr && route == nullptr) {
-    const std::string& templateText =
-        function->route.urlTemplate.empty() ? function->name : function->route.urlTemplate;
-    compiled.push_back(CompileRoute(templateText, HttpMethodFromCode(function->route.method),
-                                    function->route.customMethod, function));
+    compiled.push_back(CompileFunctionRoute(*function));
     route = &compiled.back();
   }
   if (route == nullptr || !MatchRoute(std::span<const CompiledRoute>(route, 1), match)) {

@@ -23,6 +23,10 @@ struct DispatchContext {
   std::optional<CompiledRoute> route{};
 };
 
+// The route of `function`: its URL template (its name when it has none),
+// method and custom method.
+[[nodiscard]] CompiledRoute CompileFunctionRoute(const BindingFunctionInfo& function);
+
 // Handles one request for `context`'s function: route check, arguments from
 // headers, path, query, host-supplied arguments and body, the handler through
 // its invoker, and the response. Throws only what allocation throws; the

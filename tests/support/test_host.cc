@@ -1,5 +1,7 @@
 #include "support/test_host.h"
 
+#include <gtest/gtest.h>
+
 #include <cstdlib>
 #include <cstring>
 
@@ -56,6 +58,64 @@ void TestHost::SetUpInterface() {
   table.waitStart = &TestHost::OnWaitStart;
   table.waitEnd = &TestHost::OnWaitEnd;
   table.log = &TestHost::OnLog;
+}
+
+const FunctionTableRecord* TestHost::FindPublishedFunction(std::string_view name) const {
+  const FunctionTable* table = loadRecord_.functionTable;
+  if (table == nullptr) return nullptr;
+  const auto* record = static_cast<const FunctionTableRecord*>(table->functions);
+  for (uint32_t i = 0; record != nullptr && i < table->functionCount; ++i) {
+    const char* recordName = record->function.name;
+    if (recordName != nullptr && name == recordName) return record;
+    record = reinterpret_cast<const FunctionTableRecord*>(record->function.next);
+  }
+  return nullptr;
+}
+
+FunctionReply TestHost::CallFunction(std::string_view functionName,
+                                     const FunctionRequest& sent) {
+  FunctionReply reply;
+  const FunctionTableRecord* record = FindPublishedFunction(functionName);
+  if (record == nullptr || record->requestCallback == nullptr) {
+    ADD_FAILURE() << "no published function " << functionName;
+    return reply;
+  }
+  std::vector<HostHeader> headers;
+  for (const auto& [name, value] : sent.headers) headers.push_back({name.c_str(), value.c_str()});
+  std::vector<HostArgument> arguments;
+  for (const auto& [name, value] : sent.arguments) {
+    arguments.push_back({name.empty() ? nullptr : name.c_str(), value.ToHostValue()});
+  }
+  IncomingRequestRecord request{};
+  request.method = sent.method;
+  request.url = sent.url.c_str();
+  request.arguments = arguments.data();
+  request.argumentCount = static_cast<uint32_t>(arguments.size());
+  request.dispatchContext = record->function.dispatchContext;
+  request.headers = headers.data();
+  request.headerCount = static_cast<uint32_t>(headers.size());
+  request.contentType = sent.contentType.c_str();
+  request.body = sent.body ? sent.body->data() : nullptr;
+  request.bodyLength = sent.body ? static_cast<uint32_t>(sent.body->size()) : 0;
+  request.requestId = sent.requestId;
+  request.customMethod = sent.customMethod.c_str();
+  ResponseRecord response{};
+  record->requestCallback(&response, &request);
+  for (HostArgument& argument : arguments) ReleaseHostValue(argument.value);
+
+  reply.failed = response.failed != 0;
+  if (response.errorText != nullptr) reply.error = response.errorText;
+  reply.value = HostValueText(response.result);
+  reply.status = response.httpStatus;
+  reply.responseFormatFlag = response.responseFormatFlag;
+  reply.responseFormat = response.responseFormat;
+  if (response.text != nullptr) reply.text = response.text;
+  for (uint32_t i = 0; response.headers != nullptr && i < response.headerCount; ++i) {
+    reply.headers.emplace_back(response.headers[i].name, response.headers[i].value);
+  }
+  reply.releaseSet = response.release != nullptr;
+  if (response.release != nullptr) response.release(&response);
+  return reply;
 }
 
 TestHost::~TestHost() {

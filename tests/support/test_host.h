@@ -16,6 +16,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -104,6 +105,32 @@ struct ScheduledCall {
   uint32_t flag = 0;
 };
 
+// A request the test host sends through the plug-in's function table.
+struct FunctionRequest {
+  uint32_t method = 2;
+  std::string url;
+  std::vector<std::pair<std::string, std::string>> headers{};
+  std::string contentType = "application/json";
+  std::optional<std::string> body{};
+  // Host-supplied arguments; an empty name is sent as a positional argument.
+  std::vector<std::pair<std::string, TestValue>> arguments{};
+  uint32_t requestId = 1;
+  std::string customMethod{};
+};
+
+// The response record the plug-in filled, copied out before its release.
+struct FunctionReply {
+  bool failed = false;
+  std::string error;  // the error text of a failed reply
+  std::string value;  // HostValueText of the result
+  uint32_t status = 0;
+  uint8_t responseFormatFlag = 0;
+  uint32_t responseFormat = 0;
+  std::string text;
+  std::vector<std::pair<std::string, std::string>> headers;
+  bool releaseSet = false;
+};
+
 struct HostLogLine {
   int32_t level = 0;
   std::string text;
@@ -133,6 +160,14 @@ class TestHost {
   bool LoadWith(PluginLoadFunction load, uint32_t major = 18, uint32_t minor = 0,
                 uint32_t patch = 0);
   [[nodiscard]] const PluginLoadInfo& LoadRecord() const { return loadRecord_; }
+
+  // The published function record of that name (walking the table's list as a
+  // host does); null if none.
+  [[nodiscard]] const FunctionTableRecord* FindPublishedFunction(std::string_view name) const;
+  // Calls the request callback of the published function `functionName` with
+  // its dispatch context, then releases the response through the record's own
+  // release function. A function that is not published fails the test.
+  FunctionReply CallFunction(std::string_view functionName, const FunctionRequest& request);
 
   // Entry points. Initialize returns the plug-in's answer.
   bool Initialize(uint32_t pluginHandle = kDefaultPluginHandle);

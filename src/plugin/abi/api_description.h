@@ -27,7 +27,8 @@ struct ApiArgumentRecord {
 
 struct ApiFunctionRecord {
   ApiFunctionRecord* next;       // +0
-  uint32_t reserved[2];          // +4, zero (+8 holds the dispatch context in the function table)
+  uint32_t reserved;             // +4, zero
+  void* dispatchContext;         // +8, zero here; the function table's dispatch context
   const char* name;              // +12
   const char* nameSpace;         // +16
   ApiArgumentRecord* arguments;  // +20
@@ -126,6 +127,7 @@ struct FunctionTableRecord {
 
 KTX_RECORD_OFFSET(ApiArgumentRecord, typeName, 20);
 KTX_RECORD_SIZE(ApiArgumentRecord, 25);
+KTX_RECORD_OFFSET(ApiFunctionRecord, dispatchContext, 8);
 KTX_RECORD_OFFSET(ApiFunctionRecord, name, 12);
 KTX_RECORD_OFFSET(ApiFunctionRecord, nameSpace, 16);
 KTX_RECORD_OFFSET(ApiFunctionRecord, arguments, 20);
