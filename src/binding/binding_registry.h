@@ -33,7 +33,7 @@ struct BindingNoRequestContext {};
 class BindingRegistry;
 
 // Registers the builtin types of a registry (help, asynchronous operations)
-// during Initialize.
+// during Initialize; the SDK's is RegisterBindingBuiltins (binding/builtin_types.h).
 using BindingBuiltinRegistration = void (*)(BindingRegistry& registry);
 
 class BindingRegistry {
