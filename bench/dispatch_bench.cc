@@ -48,11 +48,10 @@ std::string FiftyOffersJson() {
   std::string json = R"({"offers":[)";
   for (int i = 0; i < 50; ++i) {
     if (i > 0) json += ',';
-    json += R"({"offerId":"offer-)" + std::to_string(i) +
-            R"(-7f3a9c","type":"Skin","skinId":)" + std::to_string(1000 + i) +
-            R"(,"championId":)" + std::to_string(i % 12) + R"(,"originalPrice":)" +
-            std::to_string(1350 + i) + R"(,"discountedPrice":)" + std::to_string(675 + i) +
-            R"(,"expirationDate":"2026-12-24T10:00:00Z","revealed":)" +
+    json += R"({"offerId":"offer-)" + std::to_string(i) + R"(-7f3a9c","type":"Skin","skinId":)" +
+            std::to_string(1000 + i) + R"(,"championId":)" + std::to_string(i % 12) +
+            R"(,"originalPrice":)" + std::to_string(1350 + i) + R"(,"discountedPrice":)" +
+            std::to_string(675 + i) + R"(,"expirationDate":"2026-12-24T10:00:00Z","revealed":)" +
             (i % 3 == 0 ? "true" : "false") + R"(,"owned":false})";
   }
   return json + "]}";

@@ -82,7 +82,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     values.push_back(colon == std::string::npos ? "" : text.substr(colon + 1));
   }
   std::vector<HostHeader> headers;
-  for (size_t i = 0; i < names.size(); ++i) headers.push_back({names[i].c_str(), values[i].c_str()});
+  for (size_t i = 0; i < names.size(); ++i)
+    headers.push_back({names[i].c_str(), values[i].c_str()});
   const std::string body(input);
 
   IncomingRequestRecord request{};

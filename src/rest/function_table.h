@@ -31,6 +31,7 @@ class HostFunctionTable {
 
   // What the load record points to.
   [[nodiscard]] ApiDescriptionHeader* Header() { return &header_; }
+  [[nodiscard]] const ApiDescriptionHeader* Header() const { return &header_; }
   [[nodiscard]] const HostApiDescription& Description() const { return description_; }
 
  private:

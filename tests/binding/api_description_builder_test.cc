@@ -112,8 +112,8 @@ TEST_F(ApiDescription, FunctionsAndTheirArguments) {
 
   const ApiFunctionRecord& post = functions[1];
   const BindingFunctionInfo& info = *registry.FindFunction("PostOffers");
-  EXPECT_VALUE_EQ(post.reserved[0], 0u);
-  EXPECT_VALUE_EQ(post.reserved[1], 0u);
+  EXPECT_VALUE_EQ(post.reserved, 0u);
+  EXPECT_VALUE_EQ(post.dispatchContext, nullptr);
   EXPECT_VALUE_EQ(post.name, info.name.c_str()) << "texts are the registry's own";
   EXPECT_VALUE_EQ(Text(post.nameSpace), "Store");
   EXPECT_VALUE_EQ(post.returnType, 17u);

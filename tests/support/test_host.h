@@ -121,13 +121,13 @@ struct FunctionRequest {
 // The response record the plug-in filled, copied out before its release.
 struct FunctionReply {
   bool failed = false;
-  std::string error;  // the error text of a failed reply
-  std::string value;  // HostValueText of the result
+  std::string error{};  // the error text of a failed reply
+  std::string value{};  // HostValueText of the result
   uint32_t status = 0;
   uint8_t responseFormatFlag = 0;
   uint32_t responseFormat = 0;
-  std::string text;
-  std::vector<std::pair<std::string, std::string>> headers;
+  std::string text{};
+  std::vector<std::pair<std::string, std::string>> headers{};
   bool releaseSet = false;
 };
 
