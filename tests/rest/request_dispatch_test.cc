@@ -225,6 +225,16 @@ TEST_F(RequestDispatch, PlacesCandidatesFromEverySource) {
        {true,
         "Couldn't deserialize JSON value for parameter 'filter' of 'Probe': Error: Missing a name "
         "for object member. at offset 1."}},
+      {"malformed MessagePack value",
+       {.url = "/probe/x?filter=%81%C1"},
+       {true,
+        "Couldn't deserialize MessagePack value for parameter 'filter' of 'Probe': Invalid "
+        "MessagePack data at position 2. Map keys must be strings."}},
+      {"malformed YAML value",
+       {.url = "/probe/x?filter=---%0A[a"},
+       {true,
+        "Couldn't deserialize YAML value for parameter 'filter' of 'Probe': YAML parser error: "
+        "did not find expected ',' or ']'. At line: 2 col: 0"}},
       {"unnamed host argument past the parameters",
        {.url = "/probe/x",
         .hostArguments = {{nullptr, TestValue()},
