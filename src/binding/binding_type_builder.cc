@@ -66,10 +66,6 @@ void TypeBuilder::AddTags(std::span<const std::string> tags) {
   for (const std::string& tag : tags) AddTag(tag);
 }
 
-const BindingTypeInfo* TypeBuilder::FindRegistered(const TypeKey& key) const {
-  return record_->owner != nullptr ? record_->owner->FindTypeById(key) : nullptr;
-}
-
 void EventBuilder::SetDescription(std::string_view text) {
   if (!existing_) record_->description = text;
 }

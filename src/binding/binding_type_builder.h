@@ -41,10 +41,6 @@ class TypeBuilder {
   [[nodiscard]] const BindingTypeInfo& Record() const { return *record_; }
   [[nodiscard]] bool IsExisting() const { return existing_; }
 
- protected:
-  // The registered record of a native type in this type's registry; null if none.
-  [[nodiscard]] const BindingTypeInfo* FindRegistered(const TypeKey& key) const;
-
  private:
   BindingTypeInfo* record_;
   bool existing_;

@@ -39,13 +39,7 @@ class NativeTypeBuilder : public TypeBuilder {
   template <BindingNativeType M, class C>
   requires BindingStructureType<T> && std::derived_from<T, C>
   void Field(std::string_view name, M C::*member, const BindingFieldOptions& options = {}) {
-    BindingTypeIdentifier type{};
-    type.type = BindingValueTypeOf<M>();
-    type.elementType = BindingElementTypeOf<M>();
-    using Described = std::conditional_t<BindingVectorType<M>, VectorElement<M>, M>;
-    if constexpr (BindingEnumType<Described> || BindingStructureType<Described>) {
-      type.typeRecord = FindRegistered(TypeKeyOf<Described>());
-    }
+    const BindingTypeIdentifier type = TypeIdentifierOf<M>(Record().owner);
     AddField(name, options.description, OffsetOf(member), TypeKeyOf<M>(), type, options.helpType,
              options.flags, BindingConverter{&kBindingConverterOps<M>}, options.optional);
   }
@@ -57,17 +51,6 @@ class NativeTypeBuilder : public TypeBuilder {
   }
 
  private:
-  template <class V>
-  struct VectorElementOf {
-    using type = V;
-  };
-  template <class E>
-  struct VectorElementOf<std::vector<E>> {
-    using type = E;
-  };
-  template <class V>
-  using VectorElement = typename VectorElementOf<V>::type;
-
   // The member's byte offset inside T, measured on uninitialised storage: no
   // object of T is constructed and no member is read.
   template <class M, class C>
