@@ -335,8 +335,10 @@ void BindingStorage::ReserveInterned(uint32_t count) {
 }
 
 void BindingStorage::Rehash(uint32_t size) {
-  if (size > SIZE_MAX / kTableBytesPerSlot) throw std::bad_alloc();
-  void* block = Memory::Allocate(size * kTableBytesPerSlot);
+  // In 64 bits: a 32-bit size times the slot size overflows only a 32-bit size_t.
+  const uint64_t bytes = uint64_t{size} * kTableBytesPerSlot;
+  if (bytes > SIZE_MAX) throw std::bad_alloc();
+  void* block = Memory::Allocate(static_cast<size_t>(bytes));
   if (block == nullptr) throw std::bad_alloc();
   std::memset(block, 0, size * kTableBytesPerSlot);
   auto** table = static_cast<InternedString**>(block);
