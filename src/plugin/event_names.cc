@@ -15,8 +15,7 @@ std::string EventNameForResource(std::string_view uri) {
     start = slash + 1;
   }
   // Entries count "OnJsonApiEvent" itself.
-  const size_t keep =
-      !segments.empty() && segments.front() == "tav-platform-config" ? 5 : 3;
+  const size_t keep = !segments.empty() && segments.front() == "tav-platform-config" ? 5 : 3;
   std::string name = "OnJsonApiEvent";
   for (size_t i = 0; i < segments.size() && i < keep; ++i) {
     name += '_';

@@ -7,6 +7,7 @@
 #include "diagnostics/format.h"
 #include "diagnostics/log_manager.h"
 #include "platform/platform.h"
+#include "plugin/plugin_manager_types.h"
 
 namespace Tesk {
 namespace {
@@ -38,6 +39,7 @@ void CompletePluginLoad(PluginBase* plugin, PluginLoadInfo* info, std::string_vi
     if (!IsApiCompatible(ours, host)) StopOnIncompatibleHost(shortName, ours, host);
 
     owned->SetIdentity(std::move(host), MakePluginName(shortName, type));
+    RegisterPluginManagerTypes(owned->Registry());
     owned->RegisterApi();
     owned->PublishFunctionTable();
 

@@ -108,14 +108,17 @@ TEST_F(PluginLifecycle, ShutdownEndsEverySubscriptionOncePerName) {
   TestHost host{TestHost::NoLibrary{}};
   ASSERT_TRUE(host.LoadWith(&LoadScriptedPlugin));
   ASSERT_TRUE(host.Initialize());
-  EXPECT_EQ(host.CountCalls(CoreFunction::Subscribe), 3u);
+  // The three service-proxy events, then the plug-in's own.
+  EXPECT_EQ(host.CountCalls(CoreFunction::Subscribe), 6u);
   host.ClearRecordings();
   host.Shutdown();
   std::vector<std::string> unsubscribed;
   for (const Testing::CoreCall& call : host.Calls()) {
     if (call.function == CoreFunction::Unsubscribe) unsubscribed.push_back(call.subject);
   }
-  EXPECT_EQ(unsubscribed, (std::vector<std::string>{"OnA", "OnB"}));
+  EXPECT_EQ(unsubscribed,
+            (std::vector<std::string>{"OnA", "OnB", "OnServiceProxyAsyncEvent",
+                                      "OnServiceProxyMethodEvent", "OnServiceProxyUuidEvent"}));
 }
 
 TEST_F(PluginLifecycle, EventsReachTheirHandlerAndAThrowingHandlerIsContained) {
