@@ -4,6 +4,7 @@
 #include <atomic>
 #include <chrono>
 #include <set>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -52,6 +53,54 @@ TEST(PluginTimersConcurrency, ScheduleAndRunFromSeveralThreads) {
   EXPECT_EQ(*distinct.begin(), 1u);
   EXPECT_EQ(ran.load(), kThreads * kTimersPerThread);
   EXPECT_EQ(plugin.PendingTimerCount(), 0u);
+  host.Shutdown();
+}
+
+// The three service-proxy events delivered on several host threads at once:
+// every answer is stored or handed to its pending handler exactly once.
+TEST(PluginServiceProxyConcurrency, EventsFromSeveralHostThreads) {
+  constexpr int kThreads = 4;
+  constexpr int kAnswersPerThread = 200;
+  Testing::TestHost host{Testing::TestHost::NoLibrary{}};
+  ASSERT_TRUE(host.LoadWith(&LoadIdlePlugin));
+  ASSERT_TRUE(host.Initialize());
+  auto& plugin = *static_cast<IdlePlugin*>(host.LoadRecord().plugin);
+  std::atomic<int> fulfilled{0};
+  for (int i = 0; i < kAnswersPerThread; ++i) {
+    plugin.ServiceProxy().AddPendingHandler(
+        "svc.m" + std::to_string(i),
+        [&fulfilled](const PluginServiceProxyResponse&) { fulfilled.fetch_add(1); });
+  }
+  plugin.ServiceProxy().AddAsyncHandler("svc.async", [](const PluginServiceProxyResponse&) {});
+
+  const auto answer = [](const std::string& uuid, const std::string& method) {
+    return Testing::TestValue::Structure({{"uuid", Testing::TestValue::String(uuid)},
+                                          {"serviceName", Testing::TestValue::String("svc")},
+                                          {"methodName", Testing::TestValue::String(method)}});
+  };
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kThreads; ++t) {
+    threads.emplace_back([&, t] {
+      for (int i = 0; i < kAnswersPerThread; ++i) {
+        const std::string uuid = std::to_string(t) + "-" + std::to_string(i);
+        switch (t % 3) {
+          case 0:
+            host.DeliverEvent("OnServiceProxyUuidEvent", answer(uuid, "x"));
+            break;
+          case 1:
+            host.DeliverEvent("OnServiceProxyMethodEvent", answer(uuid, "m" + std::to_string(i)));
+            break;
+          default:
+            host.DeliverEvent("OnServiceProxyAsyncEvent", answer(uuid, "async"));
+        }
+      }
+    });
+  }
+  for (std::thread& thread : threads) thread.join();
+  // Thread 0 and 3 store one uuid answer each per round; thread 1's method
+  // answers all met their pending handler.
+  EXPECT_EQ(fulfilled.load(), kAnswersPerThread);
+  EXPECT_EQ(plugin.ServiceProxy().StoredResponseCount(), 2u * kAnswersPerThread);
   host.Shutdown();
 }
 
