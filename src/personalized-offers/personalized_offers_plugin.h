@@ -1,16 +1,117 @@
-// PersonalizedOffersPlugin: the plug-in object of tav-personalized-offers.
+// PersonalizedOffersPlugin: the plug-in object of tav-personalized-offers. It
+// learns its environment from the configuration namespace, the login session
+// and the region-locale resource (offers_configuration.cc), talks to the
+// remote offers service and keeps the offer cache (offers_service_client.cc),
+// serves seven routes (offers_routes.cc) and refetches when a store
+// fulfilment names a cached item (fulfillment_handler.cc).
+//
+// Threads: none of its state takes a lock; the host calls into one object one
+// call at a time.
 #pragma once
 
+#include <cstdint>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "binding/typed_invoker.h"
+#include "personalized-offers/offer_types.h"
 #include "plugin/plugin_base.h"
+#include "rest/http_request.h"
 
 namespace Tesk::Client::PersonalizedOffers {
 
 inline constexpr char kShortName[] = "tav-personalized-offers";
 
+// Resources the feature observes and routes it serves.
+inline constexpr char kSessionUri[] = "/tav-login/v1/session";
+inline constexpr char kRegionLocaleUri[] = "/teskclient/region-locale";
+inline constexpr char kNamespaceUri[] = "/tav-platform-config/v1/namespaces/PersonalizedOffers";
+inline constexpr char kHubEnabledUri[] =
+    "/tav-platform-config/v1/namespaces/PersonalizedOffers/HubEnabled";
+inline constexpr char kStatusUri[] = "/tav-personalized-offers/v1/status";
+inline constexpr char kThemedUri[] = "/tav-personalized-offers/v1/themed";
+inline constexpr char kOffersUri[] = "/tav-personalized-offers/v1/offers";
+
+inline constexpr char kNotEnabled[] = "Personalized Offers not enabled";
+// The time-out of every service call, in the host's unit.
+inline constexpr uint32_t kServiceTimeout = 30;
+
+template <class T>
+using Outcome = HandlerResponse<T>;
+using UiOffers = std::vector<Api::UIOffer>;
+
 class PersonalizedOffersPlugin final : public PluginBase {
  public:
   PersonalizedOffersPlugin();
   ~PersonalizedOffersPlugin() override;
+
+  void RegisterApi() override;
+  bool Start() override;
+
+  // --- Configuration and session ---
+  void OnNamespace(PluginResourceEventType type, const BindingProperty& keys);
+  void OnHubEnabled(PluginResourceEventType type, const BindingProperty& value);
+  void OnSession(PluginResourceEventType type, const Api::LoginSession* session);
+  void OnLocale(PluginResourceEventType type, const BindingProperty& value);
+
+  // --- The offers service ---
+  void Authenticate(const std::string& idToken);
+  void EnsureToken();
+  Outcome<UiOffers> GetOffers();
+  UiOffers StoreOffers(const std::vector<Api::Offer>& received);
+  void RefreshOffers();
+  Outcome<UiOffers> MarkViewed(const Api::OfferIds& ids);
+  Outcome<Api::PurchaseResponse> Accept(const Api::OfferRequests& requests);
+
+  // --- Routes ---
+  Outcome<UiOffers> RevealById(const std::string& id);
+  Outcome<Api::PurchaseResponse> PurchaseById(const std::string& id);
+
+  // --- LCDS ---
+  void OnStoreFulfillment(const Api::StoreFulfillmentNotification& notification);
+
+  // What tests and the development host look at.
+  [[nodiscard]] bool HubEnabled() const { return hubEnabled_; }
+  [[nodiscard]] bool ThemedBackground() const { return themedBackground_; }
+  [[nodiscard]] const std::string& ServiceBaseUrl() const { return serviceBaseUrl_; }
+  [[nodiscard]] const std::string& ServiceToken() const { return serviceToken_; }
+  [[nodiscard]] const std::vector<Api::Offer>& OfferCache() const { return offerCache_; }
+  [[nodiscard]] bool OffersLoaded() const { return offersLoaded_; }
+
+ private:
+  void DeclareRoutes();
+  // Forgets the service token, its expiry and the "authorization" header, and
+  // empties the offer cache: what one player's session held.
+  void ForgetPlayer();
+  void SendFlag(const char* uri, bool value);
+  // One call of the offers service: POST or GET of `relativePath` below the
+  // base URL with the request headers.
+  HttpResponse CallService(HttpMethod method, const std::string& url, std::string body);
+  [[nodiscard]] std::string ServiceUrl(const char* relativePath) const;
+  [[nodiscard]] std::string LocaleQuery() const;
+  Outcome<UiOffers> SendView(const std::string& body);
+  Outcome<Api::PurchaseResponse> SendAccept(const std::string& body);
+
+  std::string serviceToken_;
+  std::string tokenExpiration_;
+  std::string protocol_;
+  std::string baseServiceAddress_;
+  std::string serviceBaseUrl_;
+  std::string port_;
+  std::string servicePath_;
+  bool themedBackground_ = false;
+  bool hubEnabled_ = false;
+  std::string idToken_;
+  bool sessionReady_ = false;
+  std::string locale_;
+  std::map<std::string, std::string> requestHeaders_;
+  bool offersLoaded_ = false;
+  std::vector<Api::Offer> offerCache_;
 };
+
+// A failed response of the offers service: a host result code, a message, an
+// inconsistent answer or a status outside 200 to 299.
+[[nodiscard]] bool ServiceCallFailed(const HttpResponse& response);
 
 }  // namespace Tesk::Client::PersonalizedOffers
