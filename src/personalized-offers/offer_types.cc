@@ -52,8 +52,7 @@ void RegisterApiTypes(BindingRegistry& registry, std::string_view prefix,
   authRequest.Field("tokenType", &AuthenticationRequest::tokenType);
   authRequest.Field("token", &AuthenticationRequest::token);
 
-  auto authResponse =
-      Begin<AuthenticationResponse>(registry, name("AuthenticationResponse"), tags);
+  auto authResponse = Begin<AuthenticationResponse>(registry, name("AuthenticationResponse"), tags);
   authResponse.Field("token", &AuthenticationResponse::token);
   authResponse.Field("expiration", &AuthenticationResponse::expiration);
 

@@ -11,15 +11,15 @@ namespace Tesk::Client::PersonalizedOffers {
 
 void PersonalizedOffersPlugin::DeclareRoutes() {
   BindingRegistry& registry = Registry();
-  DeclareRoute(registry, HttpMethod::Get, "/tav-personalized-offers/v1/status",
-               [this] { return hubEnabled_; })
-      .AddTags(Tags());
-  DeclareRoute(registry, HttpMethod::Get, "/tav-personalized-offers/v1/themed",
-               [this] { return themedBackground_; })
-      .AddTags(Tags());
-  DeclareRoute(registry, HttpMethod::Get, "/tav-personalized-offers/v1/offers",
-               [this] { return GetOffers(); })
-      .AddTags(Tags());
+  DeclareRoute(registry, HttpMethod::Get, "/tav-personalized-offers/v1/status", [this] {
+    return hubEnabled_;
+  }).AddTags(Tags());
+  DeclareRoute(registry, HttpMethod::Get, "/tav-personalized-offers/v1/themed", [this] {
+    return themedBackground_;
+  }).AddTags(Tags());
+  DeclareRoute(registry, HttpMethod::Get, "/tav-personalized-offers/v1/offers", [this] {
+    return GetOffers();
+  }).AddTags(Tags());
   DeclareRoute(registry, HttpMethod::Post, "/tav-personalized-offers/v1/offers/{id}/reveal",
                [this](const std::string& id) { return RevealById(id); })
       .PathArgument<std::string>("id")

@@ -84,14 +84,15 @@ void PersonalizedOffersPlugin::EnsureToken() {
 }
 
 Outcome<UiOffers> PersonalizedOffersPlugin::GetOffers() {
-  if (offersLoaded_ && !offerCache_.empty()) return Outcome<UiOffers>::Ok(BuildUiOffers(offerCache_));
+  if (offersLoaded_ && !offerCache_.empty())
+    return Outcome<UiOffers>::Ok(BuildUiOffers(offerCache_));
   if (!hubEnabled_) return Failure<UiOffers>(404, kNotEnabled);
   EnsureToken();
   const std::string url = ServiceUrl("v1/player/offers") + LocaleQuery();
   const HttpResponse response = CallService(HttpMethod::Get, url, {});
   if (ServiceCallFailed(response)) {
-    return Failure<UiOffers>(500, Format("Could not get offers from %s with error: %s", url,
-                                         ResponseText(response)));
+    return Failure<UiOffers>(
+        500, Format("Could not get offers from %s with error: %s", url, ResponseText(response)));
   }
   Api::Offers offers;
   if (!ParseJsonAs(response.body, &Registry(), offers)) {
@@ -128,7 +129,8 @@ Outcome<UiOffers> PersonalizedOffersPlugin::MarkViewed(const Api::OfferIds& ids)
   EnsureToken();
   const JsonWriteResult body = WriteJsonFrom(ids, &Registry(), "\r\n");
   if (!body.ok) {
-    return Failure<UiOffers>(500, Format("Error serializing payload of type OfferIds: %s", body.text));
+    return Failure<UiOffers>(500,
+                             Format("Error serializing payload of type OfferIds: %s", body.text));
   }
   return SendView(body.text);
 }
@@ -147,14 +149,15 @@ Outcome<UiOffers> PersonalizedOffersPlugin::SendView(const std::string& body) {
   return Outcome<UiOffers>::Ok(StoreOffers(offers.offers));
 }
 
-Outcome<Api::PurchaseResponse> PersonalizedOffersPlugin::Accept(const Api::OfferRequests& requests) {
+Outcome<Api::PurchaseResponse> PersonalizedOffersPlugin::Accept(
+    const Api::OfferRequests& requests) {
   using Result = Api::PurchaseResponse;
   if (!hubEnabled_) return Failure<Result>(404, kNotEnabled);
   EnsureToken();
   const JsonWriteResult body = WriteJsonFrom(requests, &Registry(), "\r\n");
   if (!body.ok) {
-    return Failure<Result>(500,
-                           Format("Error serializing payload of type OfferRequests: %s", body.text));
+    return Failure<Result>(
+        500, Format("Error serializing payload of type OfferRequests: %s", body.text));
   }
   return SendAccept(body.text);
 }
@@ -164,8 +167,8 @@ Outcome<Api::PurchaseResponse> PersonalizedOffersPlugin::SendAccept(const std::s
   const std::string url = ServiceUrl("v1/player/offers/accept") + LocaleQuery();
   const HttpResponse response = CallService(HttpMethod::Post, url, body);
   if (ServiceCallFailed(response)) {
-    return Failure<Result>(500, Format("Could not accept offer from %s with error: %s", url,
-                                       ResponseText(response)));
+    return Failure<Result>(
+        500, Format("Could not accept offer from %s with error: %s", url, ResponseText(response)));
   }
   Result purchase;
   if (!ParseJsonAs(response.body, &Registry(), purchase)) {

@@ -28,8 +28,7 @@ bool PersonalizedOffersPlugin::Start() {
     OnHubEnabled(event.eventType, event.data);
   });
   SubscribeLcds<Api::StoreFulfillmentNotification>(
-      Api::kStoreFulfillmentClass,
-      [this](const Api::StoreFulfillmentNotification& notification) {
+      Api::kStoreFulfillmentClass, [this](const Api::StoreFulfillmentNotification& notification) {
         OnStoreFulfillment(notification);
       });
   return true;

@@ -33,7 +33,7 @@ int64_t ReadUtcTimestamp(std::string_view text) {
     while (digits < rest.size() && IsDigit(rest[digits])) ++digits;
     rest.remove_prefix(digits);
   }
-  constexpr std::string_view kZones[] = {"",    "Z",     "z",      "-00",   "-0000",
+  constexpr std::string_view kZones[] = {"",       "Z",   "z",     "-00",   "-0000",
                                          "-00:00", "+00", "+0000", "+00:00"};
   bool zoneAccepted = false;
   for (std::string_view zone : kZones) zoneAccepted = zoneAccepted || rest == zone;

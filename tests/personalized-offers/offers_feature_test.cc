@@ -1,0 +1,398 @@
+// The personalized offers feature inside a host: the loaded library driven
+// through its export, its function table and the core interface only.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "codecs/json.h"
+#include "personalized-offers/offers_world.h"
+
+namespace Tesk::Testing {
+namespace {
+
+constexpr char kStatus[] = "/tav-personalized-offers/v1/status";
+constexpr char kThemed[] = "/tav-personalized-offers/v1/themed";
+constexpr char kOffers[] = "/tav-personalized-offers/v1/offers";
+constexpr char kNamespace[] = "/tav-platform-config/v1/namespaces/PersonalizedOffers";
+constexpr char kHubEnabled[] = "/tav-platform-config/v1/namespaces/PersonalizedOffers/HubEnabled";
+constexpr char kSession[] = "/tav-login/v1/session";
+
+// Spot 0: a skin whose champion is not owned; spot 1: a skin whose champion is
+// owned; spot 2: a skin without a champion offer.
+std::vector<ServiceOffer> Catalogue() {
+  return {
+      {"s0", "CHAMPION_SKIN", 100, 1350, 675, "Skin Zero", false, false, 0},
+      {"c0", "CHAMPION", 10, 450, 225, "Champion Zero", false, false, 0},
+      {"s1", "CHAMPION_SKIN", 101, 975, 487, "Skin One", false, true, 1},
+      {"c1", "CHAMPION", 11, 790, 395, "Champion One", true, false, 1},
+      {"s2", "CHAMPION_SKIN", 102, 750, 375, "Skin Two", false, false, 2},
+  };
+}
+
+const char kCatalogueUi[] =
+    R"([{"championId":10,"discountPrice":900,"expirationDate":"2026-12-24T10:00:00Z","id":"s0",)"
+    R"("originalPrice":1800,"owned":false,"revealed":false,"skinId":100,"skinName":"Skin Zero",)"
+    R"("type":"SkinWithChampion"},)"
+    R"({"championId":11,"discountPrice":487,"expirationDate":"2026-12-24T10:00:00Z","id":"s1",)"
+    R"("originalPrice":975,"owned":false,"revealed":true,"skinId":101,"skinName":"Skin One",)"
+    R"("type":"Skin"},)"
+    R"({"championId":0,"discountPrice":375,"expirationDate":"2026-12-24T10:00:00Z","id":"s2",)"
+    R"("originalPrice":750,"owned":false,"revealed":false,"skinId":102,"skinName":"Skin Two",)"
+    R"("type":"SkinWithChampion"}])";
+
+class OffersFeature : public ::testing::Test {
+ protected:
+  OffersFeature() { world_.Service().offers = Catalogue(); }
+
+  // A logged-in player with the feature configured, started, recordings cleared.
+  void StartPlayer() {
+    world_.SetUpPlayer();
+    world_.Load();
+    world_.Host().ClearRecordings();
+  }
+  static std::string Header(const HttpCall& call, const std::string& name) {
+    for (const auto& [key, value] : call.headers) {
+      if (key == name) return value;
+    }
+    return "(none)";
+  }
+
+  OffersWorld world_;
+};
+
+TEST_F(OffersFeature, BeforeStartNothingIsEnabled) {
+  world_.Load(false);
+  EXPECT_EQ(world_.Get(kStatus).value, "false");
+  EXPECT_EQ(world_.Get(kThemed).value, "false");
+  const FunctionReply offers = world_.Get(kOffers);
+  EXPECT_TRUE(offers.failed);
+  EXPECT_EQ(offers.error, "Personalized Offers not enabled");
+  EXPECT_EQ(offers.status, 404u);
+  EXPECT_TRUE(world_.Host().HttpCalls().empty());
+}
+
+TEST_F(OffersFeature, StartAfterLoginAuthenticatesOnceAndFetchesNothing) {
+  world_.SetUpPlayer();
+  world_.Load();
+  EXPECT_EQ(world_.Service().authentications, 1);
+  EXPECT_TRUE(world_.ServiceCalls("v1/player/offers").empty());
+  const std::vector<SentEvent> status = world_.EventsFor(kStatus);
+  ASSERT_EQ(status.size(), 1u);
+  EXPECT_EQ(status[0].payload,
+            R"({"data":true,"eventType":"Update","uri":")" + std::string(kStatus) + "\"}");
+  EXPECT_EQ(world_.Get(kStatus).value, "true");
+
+  // The authentication request as the service receives it.
+  const std::vector<HttpCall> auth = world_.ServiceCalls("v1/player/authenticate");
+  ASSERT_EQ(auth.size(), 1u);
+  EXPECT_EQ(auth[0].url, "https://po.test:443/po/v1/player/authenticate");
+  // Members in name order, as every structure is written.
+  EXPECT_EQ(auth[0].body, "{\r\n    \"token\": \"id-token-1\",\r\n    \"tokenType\": \"jwt\"\r\n}");
+  ASSERT_FALSE(auth[0].headers.empty());
+  EXPECT_EQ(auth[0].headers[0].first, "user-agent");
+  EXPECT_EQ(auth[0].headers[0].second, "TeskClient/18.0.0 (tav-personalized-offers)");
+  EXPECT_EQ(Header(auth[0], "Content-Type"), "application/json");
+  EXPECT_EQ(auth[0].timeout, 30u);
+  EXPECT_EQ(auth[0].flag, 1u);
+}
+
+TEST_F(OffersFeature, StartWithoutAnyResourceStillSucceeds) {
+  world_.Load();
+  EXPECT_TRUE(world_.Host().IsRunning());
+  EXPECT_EQ(world_.Service().authentications, 0);
+}
+
+TEST_F(OffersFeature, FirstReadFetchesAndTheSecondIsServedFromTheCache) {
+  StartPlayer();
+  const FunctionReply first = world_.Get(kOffers);
+  ASSERT_FALSE(first.failed) << first.error;
+  EXPECT_EQ(first.value, kCatalogueUi);
+  const std::vector<HttpCall> fetches = world_.ServiceCalls("v1/player/offers");
+  ASSERT_EQ(fetches.size(), 1u);
+  EXPECT_EQ(fetches[0].url, "https://po.test:443/po/v1/player/offers?lang=en_US");
+  EXPECT_EQ(Header(fetches[0], "authorization"), "service-token-id-token-1");
+  const std::vector<SentEvent> events = world_.EventsFor(kOffers);
+  ASSERT_EQ(events.size(), 1u);
+  EXPECT_EQ(events[0].payload, R"({"data":)" + std::string(kCatalogueUi) +
+                                   R"(,"eventType":"Update","uri":")" + kOffers + "\"}");
+
+  world_.Host().ClearRecordings();
+  EXPECT_EQ(world_.Get(kOffers).value, kCatalogueUi);
+  EXPECT_TRUE(world_.Host().HttpCalls().empty());
+  EXPECT_TRUE(world_.Host().SentEvents().empty());
+}
+
+TEST_F(OffersFeature, RevealByIdSendsTheSkinAndItsChampionAndMerges) {
+  StartPlayer();
+  ASSERT_FALSE(world_.Get(kOffers).failed);
+  world_.Host().ClearRecordings();
+  const FunctionReply reveal = world_.Post("/tav-personalized-offers/v1/offers/s0/reveal");
+  ASSERT_FALSE(reveal.failed) << reveal.error;
+  const std::vector<HttpCall> views = world_.ServiceCalls("v1/player/offers/view");
+  ASSERT_EQ(views.size(), 1u);
+  EXPECT_EQ(views[0].body,
+            "{\r\n    \"offers\": [\r\n        {\r\n            \"offerId\": \"s0\"\r\n        },"
+            "\r\n        {\r\n            \"offerId\": \"c0\"\r\n        }\r\n    ]\r\n}");
+  EXPECT_NE(reveal.value.find(R"("id":"s0","originalPrice":1800,"owned":false,"revealed":true)"),
+            std::string::npos);
+  EXPECT_EQ(world_.EventsFor(kOffers).size(), 1u);
+
+  // By list: the body goes to the service as it is.
+  const FunctionReply list =
+      world_.Post("/tav-personalized-offers/v1/offers/reveal", R"({"offers":[{"offerId":"s2"}]})");
+  ASSERT_FALSE(list.failed) << list.error;
+  EXPECT_NE(list.value.find(R"("id":"s2","originalPrice":750,"owned":false,"revealed":true)"),
+            std::string::npos);
+}
+
+struct PurchaseCase {
+  const char* id;
+  const char* expectedBody;  // the offer requests the service receives
+};
+
+TEST_F(OffersFeature, PurchaseByIdRequestsTheOfferAndAnUnownedChampionOnce) {
+  const PurchaseCase cases[] = {
+      // The champion of the spot is not owned: both, each at its original price.
+      {"s0",
+       R"({"offers":[{"inventoryType":"CHAMPION_SKIN","itemId":100,"offerId":"s0","price":1350},)"
+       R"({"inventoryType":"CHAMPION","itemId":10,"offerId":"c0","price":450}]})"},
+      // Owned champion: the skin alone.
+      {"s1", R"({"offers":[{"inventoryType":"CHAMPION_SKIN","itemId":101,"offerId":"s1",)"
+             R"("price":975}]})"},
+      // No champion offer in the spot: the skin alone, no placeholder entry.
+      {"s2", R"({"offers":[{"inventoryType":"CHAMPION_SKIN","itemId":102,"offerId":"s2",)"
+             R"("price":750}]})"},
+      // The spot's own champion: requested once, not twice.
+      {"c0", R"({"offers":[{"inventoryType":"CHAMPION","itemId":10,"offerId":"c0",)"
+             R"("price":450}]})"},
+  };
+  for (const PurchaseCase& test : cases) {
+    SCOPED_TRACE(test.id);
+    OffersWorld world;
+    world.Service().offers = Catalogue();
+    world.SetUpPlayer();
+    world.Load();
+    ASSERT_FALSE(world.Get(kOffers).failed);
+    world.Host().ClearRecordings();
+    const FunctionReply purchase =
+        world.Post(std::string("/tav-personalized-offers/v1/offers/") + test.id + "/purchase");
+    ASSERT_FALSE(purchase.failed) << purchase.error;
+    const std::vector<HttpCall> accepts = world.ServiceCalls("v1/player/offers/accept");
+    ASSERT_EQ(accepts.size(), 1u);
+    const BindingResult sent = ParseJson(accepts[0].body);
+    EXPECT_EQ(WriteJson(sent.value, nullptr, {}), test.expectedBody);
+    // The purchase refreshed the offers and announced them before answering.
+    const std::vector<HttpCall> calls = world.Host().HttpCalls();
+    ASSERT_EQ(calls.size(), 2u);
+    EXPECT_NE(calls[1].url.find("v1/player/offers?lang=en_US"), std::string::npos);
+    EXPECT_EQ(world.EventsFor(kOffers).size(), 1u);
+  }
+}
+
+TEST_F(OffersFeature, PurchaseAnswersWithTheServicesResult) {
+  StartPlayer();
+  ASSERT_FALSE(world_.Get(kOffers).failed);
+  const FunctionReply purchase = world_.Post("/tav-personalized-offers/v1/offers/s1/purchase");
+  EXPECT_EQ(purchase.value,
+            R"({"items":[{"inventoryType":"CHAMPION_SKIN","itemId":101,"pricePaid":487}],)"
+            R"("wallet":{"qp":4513}})");
+  // By list: nothing looked up or added.
+  const FunctionReply list = world_.Post(
+      "/tav-personalized-offers/v1/offers/purchase",
+      R"({"offers":[{"offerId":"s2","inventoryType":"CHAMPION_SKIN","itemId":102,"price":1}]})");
+  EXPECT_EQ(list.value,
+            R"({"items":[{"inventoryType":"CHAMPION_SKIN","itemId":102,"pricePaid":375}],)"
+            R"("wallet":{"qp":4138}})");
+}
+
+TEST_F(OffersFeature, PurchaseOfAnUnknownIdRefreshesOnceThenFails) {
+  StartPlayer();
+  const FunctionReply purchase = world_.Post("/tav-personalized-offers/v1/offers/zz/purchase");
+  EXPECT_TRUE(purchase.failed);
+  EXPECT_EQ(purchase.error, "Offer id not found or not valid: zz");
+  EXPECT_EQ(purchase.status, 404u);
+  EXPECT_EQ(world_.ServiceCalls("v1/player/offers?").size(), 1u);
+  EXPECT_EQ(world_.EventsFor(kOffers).size(), 1u);
+  EXPECT_TRUE(world_.ServiceCalls("accept").empty());
+}
+
+TEST_F(OffersFeature, DisabledFeatureRefusesServiceWorkButServesItsCache) {
+  StartPlayer();
+  ASSERT_FALSE(world_.Get(kOffers).failed);
+  world_.DeleteResource(kHubEnabled);
+  world_.Host().ClearRecordings();
+  for (const char* url : {"/tav-personalized-offers/v1/offers/s0/purchase",
+                          "/tav-personalized-offers/v1/offers/s0/reveal"}) {
+    const FunctionReply reply = world_.Post(url);
+    EXPECT_EQ(reply.error, "Personalized Offers not enabled") << url;
+    EXPECT_EQ(reply.status, 404u);
+  }
+  EXPECT_EQ(world_.Get(kOffers).value, kCatalogueUi);
+  EXPECT_TRUE(world_.Host().HttpCalls().empty());
+}
+
+TEST_F(OffersFeature, ServiceFailuresBecomeRouteErrors) {
+  struct Case {
+    const char* failingPart;
+    HttpAnswer answer;
+    const char* method;
+    const char* url;
+    const char* error;
+  };
+  const Case cases[] = {
+      {"v1/player/offers?",
+       {0, 503, {}, "down"},
+       "GET",
+       kOffers,
+       "Could not get offers from https://po.test:443/po/v1/player/offers?lang=en_US with error: "
+       "down"},
+      {"v1/player/offers?",
+       {0, 200, {}, "not json"},
+       "GET",
+       kOffers,
+       "Couldn't deserialize offer response: not json"},
+      {"view",
+       {1, 0, {}, "no route"},
+       "POST",
+       "/tav-personalized-offers/v1/offers/s0/reveal",
+       "Could not mark offer as viewed from https://po.test:443/po/v1/player/offers/view?lang="
+       "en_US with error: no route"},
+      {"accept",
+       {0, 402, {}, "no money"},
+       "POST",
+       "/tav-personalized-offers/v1/offers/purchase",
+       "Could not accept offer from https://po.test:443/po/v1/player/offers/accept?lang=en_US "
+       "with error: no money"},
+      {"accept",
+       {0, 200, {}, "[1]"},
+       "POST",
+       "/tav-personalized-offers/v1/offers/purchase",
+       "Couldn't deserialize purchase response: [1]"},
+  };
+  for (const Case& test : cases) {
+    SCOPED_TRACE(test.error);
+    OffersWorld world;
+    world.Service().offers = Catalogue();
+    world.Service().failures[test.failingPart] = test.answer;
+    world.SetUpPlayer();
+    world.Load();
+    const FunctionReply reply = std::string(test.method) == "GET"
+                                    ? world.Get(test.url)
+                                    : world.Post(test.url, R"({"offers":[]})");
+    EXPECT_TRUE(reply.failed);
+    EXPECT_EQ(reply.error, test.error);
+    EXPECT_EQ(reply.status, 500u);
+  }
+}
+
+TEST_F(OffersFeature, FulfilmentOfACachedItemRefetches) {
+  StartPlayer();
+  ASSERT_FALSE(world_.Get(kOffers).failed);
+  world_.Host().ClearRecordings();
+  struct Case {
+    const char* inventoryType;
+    TestValue data;
+    size_t fetches;
+  };
+  const Case cases[] = {
+      {"CHAMPION", TestValue::Structure({{"championId", TestValue::Signed(10)}}), 1},
+      // A skin notification is matched by its skin id, never its champion id.
+      {"CHAMPION_SKIN",
+       TestValue::Structure(
+           {{"championId", TestValue::Signed(10)}, {"skinId", TestValue::Signed(5)}}),
+       0},
+      {"CHAMPION_SKIN", TestValue::Structure({{"skinId", TestValue::Signed(102)}}), 1},
+      {"BUNDLE", TestValue::Structure({{"championId", TestValue::Signed(10)}}), 0},
+  };
+  for (const Case& test : cases) {
+    world_.Host().ClearRecordings();
+    world_.Fulfil(test.inventoryType, test.data);
+    EXPECT_EQ(world_.ServiceCalls("v1/player/offers?").size(), test.fetches) << test.inventoryType;
+    EXPECT_EQ(world_.EventsFor(kOffers).size(), test.fetches);
+  }
+}
+
+TEST_F(OffersFeature, DeletingTheNamespaceSendsStatusThenThemedBothFalse) {
+  StartPlayer();
+  world_.DeleteResource(kNamespace);
+  const std::vector<SentEvent> sent = world_.Host().SentEvents();
+  std::vector<std::string> names;
+  for (const SentEvent& event : sent) names.push_back(event.name + " " + event.payload);
+  EXPECT_EQ(
+      names,
+      (std::vector<std::string>{
+          "OnJsonApiEvent_tav-personalized-offers_v1_status "
+          R"({"data":false,"eventType":"Update","uri":"/tav-personalized-offers/v1/status"})",
+          "OnJsonApiEvent "
+          R"({"data":false,"eventType":"Update","uri":"/tav-personalized-offers/v1/status"})",
+          "OnJsonApiEvent_tav-personalized-offers_v1_themed "
+          R"({"data":false,"eventType":"Update","uri":"/tav-personalized-offers/v1/themed"})",
+          "OnJsonApiEvent "
+          R"({"data":false,"eventType":"Update","uri":"/tav-personalized-offers/v1/themed"})"}));
+  EXPECT_EQ(world_.Get(kOffers).error, "Personalized Offers not enabled");
+}
+
+// A second player never sees the first player's token or offers.
+TEST_F(OffersFeature, ANewPlayerAuthenticatesAfresh) {
+  StartPlayer();
+  ASSERT_FALSE(world_.Get(kOffers).failed);
+  world_.DeleteResource(kSession);
+  world_.Service().offers = {{"p2", "CHAMPION_SKIN", 200, 100, 50, "Other", false, false, 0}};
+  world_.SetResource(kSession, OffersWorld::Session(2, "id-token-2"));
+  world_.Host().ClearRecordings();
+  const FunctionReply offers = world_.Get(kOffers);
+  ASSERT_FALSE(offers.failed) << offers.error;
+  EXPECT_NE(offers.value.find(R"("id":"p2")"), std::string::npos);
+  EXPECT_EQ(offers.value.find(R"("id":"s0")"), std::string::npos);
+  const std::vector<HttpCall> calls = world_.Host().HttpCalls();
+  ASSERT_EQ(calls.size(), 2u);
+  EXPECT_NE(calls[0].body.find("id-token-2"), std::string::npos);
+  EXPECT_EQ(Header(calls[1], "authorization"), "service-token-id-token-2");
+
+  // A new id token without a logout in between counts as another player too.
+  world_.SetResource(kSession, OffersWorld::Session(3, "id-token-3", "LOGGING_OUT"));
+  world_.SetResource(kSession, OffersWorld::Session(3, "id-token-3"));
+  world_.Host().ClearRecordings();
+  ASSERT_FALSE(world_.Get(kOffers).failed);
+  EXPECT_EQ(Header(world_.ServiceCalls("v1/player/offers?").at(0), "authorization"),
+            "service-token-id-token-3");
+}
+
+TEST_F(OffersFeature, SessionReadinessDecidesWhichIdTokenIsUsed) {
+  world_.SetUpPlayer();
+  world_.Load();
+  // Still ready: the first token stays.
+  world_.SetResource(kSession, OffersWorld::Session(1, "id-token-other"));
+  // Not ready (no player id): nothing changes either.
+  world_.SetResource(kSession, OffersWorld::Session(0, "id-token-zero"));
+  world_.Service().expiration = "";  // every call authenticates again
+  world_.SetResource(kNamespace, world_.Namespace());
+  const std::vector<HttpCall> auth = world_.ServiceCalls("authenticate");
+  ASSERT_EQ(auth.size(), 2u);
+  EXPECT_NE(auth[1].body.find("id-token-1"), std::string::npos);
+}
+
+TEST_F(OffersFeature, ConfigurationKeysAndTheirLogLines) {
+  world_.SetResource(kSession, OffersWorld::Session(1, "id"));
+  world_.SetResource(kNamespace, TestValue::Structure({{"HubEnabled", TestValue::String("yes")},
+                                                       {"Protocol", TestValue::String("http://")},
+                                                       {"ServicePath", TestValue::String("p/")}}));
+  world_.Load();
+  std::vector<std::string> errors;
+  for (const HostLogLine& line : world_.Host().LogLines()) {
+    if (line.level == 2) errors.push_back(line.text);
+  }
+  ASSERT_GE(errors.size(), 4u);
+  EXPECT_NE(errors[0].find("JMX missing BaseServiceURL config!"), std::string::npos);
+  EXPECT_NE(errors[1].find("JMX missing Port config!"), std::string::npos);
+  EXPECT_NE(errors[2].find("JMX missing ThemedBackgound config!"), std::string::npos);
+  // The service is not at "http://:/p/": authentication fails and says where it tried.
+  EXPECT_NE(errors[3].find("Could not Authenticate against http://:/p/v1/player/authenticate to "
+                           "PO service: unreachable"),
+            std::string::npos);
+  EXPECT_EQ(world_.Get(kStatus).value, "false");  // "yes" is not true
+}
+
+}  // namespace
+}  // namespace Tesk::Testing

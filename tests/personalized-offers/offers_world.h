@@ -1,0 +1,89 @@
+// The world around the loaded plug-in library in the feature's tests: the
+// test host plays the login plug-in (the session resource), the configuration
+// plug-in (the namespace and its HubEnabled key), the region-locale resource
+// and the remote offers service, and records everything the plug-in sends.
+#pragma once
+
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "support/test_host.h"
+
+namespace Tesk::Testing {
+
+// One offer of the scripted service's catalogue.
+struct ServiceOffer {
+  std::string offerId;
+  std::string inventoryType;
+  int32_t itemId = 0;
+  int64_t originalPrice = 0;
+  int64_t discountPrice = 0;
+  std::string name;
+  bool owned = false;
+  bool revealed = false;
+  uint32_t spotIndex = 0;
+};
+
+// The remote offers service as the tests script it. Every request is recorded
+// by the test host; answers follow the catalogue unless a failure is set.
+struct ScriptedOffersService {
+  std::string baseUrl = "https://po.test:443/po/";
+  std::vector<ServiceOffer> offers;
+  int authentications = 0;
+  std::string issuedTokenPrefix = "service-token-";
+  std::string expiration = "2099-01-01T00:00:00Z";
+  // When set, the answer to requests whose URL contains the key.
+  std::map<std::string, HttpAnswer> failures;
+  int64_t wallet = 5000;
+};
+
+class OffersWorld {
+ public:
+  OffersWorld();
+  ~OffersWorld();
+
+  // Loads the library; `start` also initialises it (Start runs).
+  void Load(bool start = true);
+  TestHost& Host() { return host_; }
+  ScriptedOffersService& Service() { return service_; }
+
+  // Resources the plug-in reads (GET) and observes. Setting one while the
+  // plug-in runs delivers its resource event (Create the first time, Update
+  // after); deleting it delivers Delete.
+  void SetResource(const std::string& uri, const TestValue& value);
+  void DeleteResource(const std::string& uri);
+  // A ready login session of player `player` with its id token.
+  static TestValue Session(uint64_t player, const std::string& idToken,
+                           const char* state = "SUCCEEDED");
+  // The namespace with every key, pointing at the scripted service.
+  TestValue Namespace(bool hubEnabled = true, bool themed = false) const;
+  // Session, locale, namespace and HubEnabled key of a logged-in player.
+  void SetUpPlayer(uint64_t player = 1, const std::string& idToken = "id-token-1");
+
+  // A request through the plug-in's function table.
+  FunctionReply Get(const std::string& url);
+  FunctionReply Post(const std::string& url, std::optional<std::string> body = std::nullopt);
+  // An LCDS store fulfilment notification, delivered and run.
+  void Fulfil(const char* inventoryType, const TestValue& data);
+
+  // What the plug-in sent and asked since the last ClearRecordings.
+  [[nodiscard]] std::vector<SentEvent> EventsFor(const std::string& uri) const;
+  [[nodiscard]] std::vector<HttpCall> ServiceCalls(const std::string& pathPart = "") const;
+
+ private:
+  ApiAnswer AnswerApi(const ApiCall& call);
+  HttpAnswer AnswerHttp(const HttpCall& call);
+  FunctionReply Call(uint32_t method, const std::string& url, std::optional<std::string> body);
+
+  TestHost host_;
+  ScriptedOffersService service_;
+  std::map<std::string, TestValue> resources_;
+};
+
+// The function of a route: "GET /tav-personalized-offers/v1/status" gives
+// GetTavPersonalizedOffersV1Status; path values are matched by the plug-in.
+[[nodiscard]] std::string RouteFunction(uint32_t method, const std::string& url);
+
+}  // namespace Tesk::Testing
