@@ -394,5 +394,28 @@ TEST_F(OffersFeature, ConfigurationKeysAndTheirLogLines) {
   EXPECT_EQ(world_.Get(kStatus).value, "false");  // "yes" is not true
 }
 
+TEST_F(OffersFeature, AFailedAuthenticationIsLoggedAndTheCallGoesOn) {
+  world_.Service().failures["authenticate"] = {0, 200, {}, "garbage"};
+  world_.Service().expiration = "";
+  world_.SetUpPlayer();
+  world_.Load();
+  std::vector<std::string> errors;
+  for (const HostLogLine& line : world_.Host().LogLines()) {
+    if (line.level == 2) errors.push_back(line.text);
+  }
+  ASSERT_EQ(errors.size(), 1u);
+  EXPECT_NE(errors[0].find("Couldn't deserialize authentication response: garbage"),
+            std::string::npos);
+  world_.Host().ClearRecordings();
+  // The offers call authenticates again (still no token), then goes out
+  // without "authorization" and reports what the service answers.
+  const FunctionReply offers = world_.Get(kOffers);
+  EXPECT_FALSE(offers.failed) << offers.error;
+  const std::vector<HttpCall> calls = world_.Host().HttpCalls();
+  ASSERT_EQ(calls.size(), 2u);
+  EXPECT_EQ(Header(calls[1], "authorization"), "(none)");
+  EXPECT_EQ(Header(calls[1], "Content-Type"), "application/json");
+}
+
 }  // namespace
 }  // namespace Tesk::Testing
