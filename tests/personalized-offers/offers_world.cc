@@ -42,7 +42,9 @@ TestValue ResourceEventValue(const std::string& uri, const char* type, const Tes
 
 }  // namespace
 
-OffersWorld::OffersWorld() {
+// The library stays mapped: these tests drive the feature, not unloading, and
+// the process-wide objects the feature's first calls create stay reachable.
+OffersWorld::OffersWorld() : host_(PluginLibraryPath(), true) {
   host_.SetApiHandler([this](const ApiCall& call) { return AnswerApi(call); });
   host_.SetHttpHandler([this](const HttpCall& call) { return AnswerHttp(call); });
 }

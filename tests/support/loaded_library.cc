@@ -10,13 +10,14 @@
 
 namespace Tesk::Testing {
 
-LoadedLibrary::LoadedLibrary(const std::string& path) {
+LoadedLibrary::LoadedLibrary(const std::string& path, bool keepMapped) {
 #if defined(_WIN32)
+  (void)keepMapped;  // a DLL is freed only when its last reference goes
   handle_ = reinterpret_cast<void*>(LoadLibraryA(path.c_str()));
   if (handle_ == nullptr)
     error_ = "LoadLibrary failed with error " + std::to_string(GetLastError());
 #else
-  handle_ = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+  handle_ = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL | (keepMapped ? RTLD_NODELETE : 0));
   if (handle_ == nullptr) error_ = dlerror();
 #endif
 }

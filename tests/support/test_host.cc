@@ -38,8 +38,8 @@ void FreeHeaders(HostHeader* headers, uint32_t count) {
 
 }  // namespace
 
-TestHost::TestHost(const std::string& libraryPath)
-    : library_(std::make_unique<LoadedLibrary>(libraryPath)) {
+TestHost::TestHost(const std::string& libraryPath, bool keepLibraryMapped)
+    : library_(std::make_unique<LoadedLibrary>(libraryPath, keepLibraryMapped)) {
   SetUpInterface();
 }
 
@@ -72,8 +72,7 @@ const FunctionTableRecord* TestHost::FindPublishedFunction(std::string_view name
   return nullptr;
 }
 
-FunctionReply TestHost::CallFunction(std::string_view functionName,
-                                     const FunctionRequest& sent) {
+FunctionReply TestHost::CallFunction(std::string_view functionName, const FunctionRequest& sent) {
   FunctionReply reply;
   const FunctionTableRecord* record = FindPublishedFunction(functionName);
   if (record == nullptr || record->requestCallback == nullptr) {

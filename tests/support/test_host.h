@@ -140,7 +140,9 @@ class TestHost {
  public:
   static constexpr uint32_t kDefaultPluginHandle = 0x5EED;
 
-  explicit TestHost(const std::string& libraryPath = PluginLibraryPath());
+  // `keepLibraryMapped` as for LoadedLibrary.
+  explicit TestHost(const std::string& libraryPath = PluginLibraryPath(),
+                    bool keepLibraryMapped = false);
   // A host without a library, for LoadWith.
   struct NoLibrary {};
   explicit TestHost(NoLibrary);
