@@ -121,13 +121,13 @@ void LocalApi::CallPlugin(LocalRequest request, const FunctionTableRecord& funct
   PluginRequest call;
   call.method = request.method;
   call.url = request.target;
+  const std::string* contentType = request.Header("content-type");
+  // A body without a content type is taken for JSON, the plug-in's usual form.
+  call.contentType = contentType != nullptr ? *contentType : "application/json";
   for (HttpField& field : request.headers) {
     // Names in lower case, as the plug-in compares them with its parameters.
     call.headers.push_back({Lowercase(std::move(field.name)), std::move(field.value)});
   }
-  const std::string* contentType = request.Header("content-type");
-  // A body without a content type is taken for JSON, the plug-in's usual form.
-  call.contentType = contentType != nullptr ? *contentType : "application/json";
   if (!request.body.empty()) call.body = std::move(request.body);
   parts_.plugin.Call(function, std::move(call), [respond = std::move(respond)](PluginReply reply) {
     respond(FromReply(std::move(reply)));
