@@ -1,5 +1,6 @@
 #include "host_options.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cstring>
 #include <fstream>
@@ -66,6 +67,16 @@ bool Apply(HostOptions& options, std::string_view name, const std::string& value
     return false;
   }
   return true;
+}
+
+constexpr std::string_view kValueOptions[] = {
+    "plugin",    "port",        "mock-port",           "run-file",
+    "docs-dir",  "token",       "body-limit",          "read-timeout",
+    "log-level", "mock-wallet", "mock-token-lifetime", "config"};
+
+bool IsValueOption(std::string_view name) {
+  return std::find(std::begin(kValueOptions), std::end(kValueOptions), name) !=
+         std::end(kValueOptions);
 }
 
 bool ApplyFlag(HostOptions& options, std::string_view name) {
@@ -157,6 +168,10 @@ OptionsOutcome ParseOptions(int argc, char** argv, HostOptions& options, std::st
       name.resize(equals);
     }
     if (!inlineValue && ApplyFlag(options, name)) continue;
+    if (!IsValueOption(name)) {
+      message = "Unknown option --" + name + " (see --help)";
+      return OptionsOutcome::Error;
+    }
     if (!inlineValue) {
       if (i + 1 >= arguments.size()) {
         message = "--" + name + " needs a value (see --help)";

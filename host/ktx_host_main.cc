@@ -7,6 +7,7 @@
 #include "dev_host.h"
 #include "host_options.h"
 #include "http_client.h"
+#include "platform/trace_session.h"
 
 int main(int argc, char** argv) {
   Tesk::DevHost::HostOptions options;
@@ -32,6 +33,8 @@ int main(int argc, char** argv) {
   // A client that goes away mid-answer must not end the process.
   signal(SIGPIPE, SIG_IGN);
 
+  // Exported for the plug-in's tracing providers (see CMakeLists.txt).
+  (void)ktx_trace_service();
   const bool once = options.once;
   const Tesk::DevHost::CurlGlobal curl;
   Tesk::DevHost::DevHost host(std::move(options));

@@ -76,7 +76,10 @@ void PluginSession::RunAndWait(const std::function<void()>& task) {
 }
 
 bool PluginSession::Start(const std::string& libraryPath, std::string& error) {
-  library_ = dlopen(libraryPath.c_str(), RTLD_NOW | RTLD_LOCAL);
+  // Kept mapped after dlclose, until the process ends: the plug-in's
+  // process-wide state (its page pool, its tracing registrations) is made to
+  // outlive every plug-in object and is only released with the process.
+  library_ = dlopen(libraryPath.c_str(), RTLD_NOW | RTLD_LOCAL | RTLD_NODELETE);
   if (library_ == nullptr) {
     error = TextOrEmpty(dlerror());
     return false;

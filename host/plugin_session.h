@@ -90,8 +90,9 @@ class PluginSession {
   // Loads the library, calls its load export with API 18.0.0 and Initialize.
   // Returns false with a reason when any step fails.
   bool Start(const std::string& libraryPath, std::string& error);
-  // Cancels every pending scheduled callback, runs Shutdown on the plug-in
-  // thread, then unloads the library. Nothing reaches the plug-in afterwards.
+  // Cancels every pending scheduled callback and runs Shutdown on the plug-in
+  // thread. Nothing reaches the plug-in afterwards; its library stays mapped
+  // until the process ends.
   void Stop();
 
   // The function table and short name the plug-in published; valid until Stop.

@@ -75,6 +75,7 @@ bool HostProcess::Start(const std::vector<std::string>& arguments) {
     int status = 0;
     if (waitpid(pid_, &status, WNOHANG) == pid_) {
       pid_ = -1;
+      exitStatus_ = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
       return false;
     }
     rapidjson::Document run;
@@ -92,21 +93,22 @@ bool HostProcess::Start(const std::vector<std::string>& arguments) {
 }
 
 int HostProcess::Stop() {
-  if (pid_ <= 0) return -1;
+  if (pid_ <= 0) return exitStatus_;
   kill(pid_, SIGTERM);
   const auto deadline = Clock::now() + kStopLimit;
   int status = 0;
   while (Clock::now() < deadline) {
     if (waitpid(pid_, &status, WNOHANG) == pid_) {
       pid_ = -1;
-      return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+      exitStatus_ = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+      return exitStatus_;
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
   }
   kill(pid_, SIGKILL);
   waitpid(pid_, &status, 0);
   pid_ = -1;
-  return -1;
+  return exitStatus_;
 }
 
 std::string HostProcess::Url(const std::string& target) const {

@@ -27,7 +27,8 @@ class HostProcess {
   // Starts ktx-host with `arguments` plus a private run file and free ports;
   // false (with its output in Output()) when it did not come up in time.
   bool Start(const std::vector<std::string>& arguments);
-  // SIGTERM, then the exit status (-1 when it had to be killed).
+  // SIGTERM, then the exit status (-1 when it had to be killed or was killed
+  // by a signal); a second call answers the same.
   int Stop();
 
   [[nodiscard]] uint16_t Port() const { return port_; }
@@ -44,6 +45,7 @@ class HostProcess {
 
  private:
   pid_t pid_ = -1;
+  int exitStatus_ = -1;
   std::string folder_;
   std::string runFile_;
   std::string outputFile_;
