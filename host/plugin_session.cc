@@ -384,7 +384,8 @@ void KTX_HOST_CALL PluginSession::Schedule(CoreInterface* core, const char*, Tim
   if (callback == nullptr) return;
   PluginSession& session = From(core);
   const auto wait = std::chrono::duration_cast<std::chrono::steady_clock::duration>(
-      std::chrono::duration<double>(delay > 0 && delay < 1e9 ? delay : 0));
+      // Negative and NaN delays are due now; longer than ~30 years is clamped.
+      std::chrono::duration<double>(delay > 0 ? std::min(delay, 1e9) : 0));
   auto timer = std::make_shared<boost::asio::steady_timer>(session.context_, wait);
   uint64_t number = 0;
   {
