@@ -11,10 +11,17 @@ packages_amd64=(
   g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix mingw-w64-i686-dev
   wine wine32 binutils-mingw-w64-i686
   dpkg-dev qemu-user
+  libboost1.81-dev libcurl4-openssl-dev
 )
 packages_i386=(
   libc6-dev:i386 libyaml-dev:i386 libbenchmark-dev:i386 libyaml-cpp-dev:i386
+  libboost1.81-dev:i386 libcurl4-openssl-dev:i386
 )
+# The development host's Swagger UI comes from npm; Debian's npm brings it
+# unless the machine has an npm already.
+if ! command -v npm >/dev/null 2>&1; then
+  packages_amd64+=(npm)
+fi
 
 missing=()
 for p in "${packages_amd64[@]}" "${packages_i386[@]}"; do
@@ -89,6 +96,27 @@ if [ ! -f "$msgpack_root/usr/include/msgpack.hpp" ]; then
   rm -rf "$msgpack_root"
   mv "$scratch" "$msgpack_root"
   echo "bootstrap: msgpack-cxx headers in $msgpack_root"
+fi
+# Swagger UI for the development host's /docs: the npm package
+# swagger-ui-dist, unpacked into a cache folder (host/host_options.h names it)
+# and served from there; nothing is fetched at run time. Installed into a
+# scratch folder and renamed, without install scripts.
+swagger_version=5.35.0
+swagger_root=/var/cache/ktx/swagger-ui
+swagger_marker=$swagger_root/node_modules/swagger-ui-dist/package.json
+if ! grep -q "\"version\": \"$swagger_version\"" "$swagger_marker" 2>/dev/null; then
+  mkdir -p "$(dirname "$swagger_root")"
+  scratch=$(mktemp -d "$swagger_root.XXXXXX")
+  if ! SCARF_ANALYTICS=false npm install --prefix "$scratch" --ignore-scripts --no-audit \
+      --no-fund --no-save --loglevel=error "swagger-ui-dist@$swagger_version" >/dev/null; then
+    rm -rf "$scratch"
+    echo "bootstrap: npm install swagger-ui-dist failed" >&2
+    exit 1
+  fi
+  chmod 755 "$scratch"
+  rm -rf "$swagger_root"
+  mv "$scratch" "$swagger_root"
+  echo "bootstrap: swagger-ui-dist $swagger_version in $swagger_root"
 fi
 # Some kernels are booted with 32-bit emulation disabled (dmesg: "32-bit
 # emulation disabled"): the primary 32-bit build then cannot run its tests.

@@ -1,0 +1,48 @@
+// AccessGuard: who may use the host's local API. Requests must name the
+// loopback address or localhost in their Host header (a page whose DNS name
+// was rebound to 127.0.0.1 names its own host and is refused with 403), and
+// must carry the token of this run: "Authorization: Bearer <token>", Basic
+// with the user name kBasicUser and the token as password (for curl -u), or
+// "?token=<token>" in the query (for browser event streams).
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "http_message.h"
+
+namespace Tesk::DevHost {
+
+inline constexpr char kBasicUser[] = "ktx";
+
+// 32 random bytes as 64 hexadecimal digits.
+[[nodiscard]] std::string MakeRandomToken();
+
+// Whether a Host header value names the loopback address or localhost, with
+// or without a port.
+[[nodiscard]] bool IsLoopbackHost(std::string_view host);
+
+class AccessGuard {
+ public:
+  explicit AccessGuard(std::string token) : token_(std::move(token)) {}
+
+  [[nodiscard]] const std::string& Token() const { return token_; }
+
+  // The refusal of a request's head: 403 for a foreign or missing Host
+  // header, 401 without the token. Nothing when the request may proceed.
+  [[nodiscard]] std::optional<LocalResponse> Check(const LocalRequest& head,
+                                                   bool requireToken = true) const;
+
+  // The request without the credentials that admitted it: the token query
+  // parameter and an Authorization field that carried the token.
+  void StripCredentials(LocalRequest& request) const;
+
+ private:
+  [[nodiscard]] bool Matches(std::string_view candidate) const;
+  [[nodiscard]] bool AuthorizationMatches(std::string_view authorization) const;
+
+  std::string token_;
+};
+
+}  // namespace Tesk::DevHost

@@ -1,0 +1,51 @@
+#include "event_hub.h"
+
+#include <algorithm>
+
+#include "json_support.h"
+
+namespace Tesk::DevHost {
+
+std::string HubEvent::ToJson() const {
+  return "{\"id\":" + std::to_string(id) + ",\"name\":" + JsonQuote(name) +
+         ",\"payload\":" + (payload.empty() ? std::string("null") : payload) + "}";
+}
+
+uint64_t EventHub::Publish(std::string name, std::string payloadJson) {
+  auto event = std::make_shared<HubEvent>();
+  event->name = std::move(name);
+  event->payload = std::move(payloadJson);
+  std::vector<std::shared_ptr<EventListener>> targets;
+  {
+    // Ids are taken and listeners copied under one lock, so every listener
+    // sees the events in id order.
+    std::lock_guard<std::mutex> guard(mutex_);
+    event->id = ++lastId_;
+    std::erase_if(listeners_, [](const auto& weak) { return weak.expired(); });
+    for (const auto& weak : listeners_) {
+      if (auto listener = weak.lock()) targets.push_back(std::move(listener));
+    }
+    for (const auto& listener : targets) listener->OnEvent(event);
+  }
+  return event->id;
+}
+
+void EventHub::Attach(const std::shared_ptr<EventListener>& listener) {
+  std::lock_guard<std::mutex> guard(mutex_);
+  listeners_.push_back(listener);
+}
+
+void EventHub::Detach(const EventListener* listener) {
+  std::lock_guard<std::mutex> guard(mutex_);
+  std::erase_if(listeners_, [&](const auto& weak) {
+    const auto locked = weak.lock();
+    return locked == nullptr || locked.get() == listener;
+  });
+}
+
+size_t EventHub::ListenerCount() const {
+  std::lock_guard<std::mutex> guard(mutex_);
+  return listeners_.size();
+}
+
+}  // namespace Tesk::DevHost

@@ -1,0 +1,395 @@
+#include "mock_offers_service.h"
+
+#include <rapidjson/stringbuffer.h>
+#include <rapidjson/writer.h>
+
+#include <algorithm>
+#include <ctime>
+#include <set>
+
+#include "access_guard.h"
+#include "json_support.h"
+
+namespace Tesk::DevHost {
+namespace {
+
+using JsonWriter = rapidjson::Writer<rapidjson::StringBuffer>;
+
+constexpr char kChampion[] = "CHAMPION";
+constexpr char kSkin[] = "CHAMPION_SKIN";
+
+void Key(JsonWriter& writer, const char* name) { writer.Key(name); }
+void Text(JsonWriter& writer, const std::string& text) {
+  writer.String(text.data(), static_cast<rapidjson::SizeType>(text.size()));
+}
+
+std::string ServiceToken() { return "mock-" + MakeRandomToken().substr(0, 32); }
+
+}  // namespace
+
+std::string IsoUtc(std::chrono::system_clock::time_point time) {
+  const std::time_t seconds = std::chrono::system_clock::to_time_t(time);
+  std::tm parts{};
+  gmtime_r(&seconds, &parts);
+  char text[32];
+  std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &parts);
+  return text;
+}
+
+MockOffersService::MockOffersService(MockOffersOptions options, FulfilmentSink fulfilment)
+    : options_(std::move(options)), fulfilment_(std::move(fulfilment)) {
+  Reset();
+}
+
+void MockOffersService::Reset() {
+  std::lock_guard<std::mutex> guard(mutex_);
+  expirationDate_ = IsoUtc(std::chrono::system_clock::now() + std::chrono::hours(24 * 7));
+  wallet_ = options_.wallet;
+  // Four spots: an owned champion with a revealed skin ("Skin"), two
+  // champions not owned (one skin revealed, one not), and an owned champion
+  // whose skin is not revealed yet.
+  offers_ = {
+      {"po-champion-1",
+       kChampion,
+       31,
+       975,
+       585,
+       {{"en_US", "Vessa"}, {"de_DE", "Vessa"}},
+       true,
+       true,
+       1,
+       31},
+      {"po-skin-1",
+       kSkin,
+       31004,
+       1350,
+       810,
+       {{"en_US", "Starforged Vessa"}, {"de_DE", "Sternengeschmiedete Vessa"}},
+       false,
+       true,
+       1,
+       31},
+      {"po-champion-2",
+       kChampion,
+       48,
+       975,
+       390,
+       {{"en_US", "Orin"}, {"de_DE", "Orin"}},
+       false,
+       true,
+       2,
+       48},
+      {"po-skin-2",
+       kSkin,
+       48007,
+       1350,
+       675,
+       {{"en_US", "Frostbound Orin"}, {"de_DE", "Frostgebundener Orin"}},
+       false,
+       true,
+       2,
+       48},
+      {"po-champion-3",
+       kChampion,
+       57,
+       790,
+       474,
+       {{"en_US", "Kael"}, {"de_DE", "Kael"}},
+       false,
+       false,
+       3,
+       57},
+      {"po-skin-3",
+       kSkin,
+       57002,
+       975,
+       585,
+       {{"en_US", "Tidecaller Kael"}, {"de_DE", "Gezeitenrufer Kael"}},
+       false,
+       false,
+       3,
+       57},
+      {"po-champion-4",
+       kChampion,
+       64,
+       975,
+       585,
+       {{"en_US", "Mira"}, {"de_DE", "Mira"}},
+       true,
+       false,
+       4,
+       64},
+      {"po-skin-4",
+       kSkin,
+       64011,
+       1820,
+       1092,
+       {{"en_US", "Emberlight Mira"}, {"de_DE", "Glutlicht-Mira"}},
+       false,
+       false,
+       4,
+       64},
+  };
+}
+
+std::optional<LocalResponse> MockOffersService::Admit(const LocalRequest& head) {
+  // A service of its own, with its own tokens; only the Host check applies.
+  return AccessGuard(std::string()).Check(head, /*requireToken=*/false);
+}
+
+void MockOffersService::Handle(LocalRequest request, Responder respond) { respond(Route(request)); }
+
+LocalResponse MockOffersService::Route(const LocalRequest& request) {
+  const std::string_view path = request.Path();
+  std::string locale;
+  (void)FindQueryParameter(request.Query(), "lang", locale);
+  if (path == "/mock/v1/state" && request.method == "GET") return State();
+  if (path == "/mock/v1/reset" && request.method == "POST") {
+    Reset();
+    return State();
+  }
+  if (!path.starts_with(options_.basePath)) {
+    return LocalResponse::Error(404, "No such endpoint: " + std::string(path));
+  }
+  const std::string_view relative = path.substr(options_.basePath.size());
+  struct Endpoint {
+    const char* path;
+    const char* method;
+  };
+  static constexpr Endpoint kEndpoints[] = {{"v1/player/authenticate", "POST"},
+                                            {"v1/player/offers", "GET"},
+                                            {"v1/player/offers/view", "POST"},
+                                            {"v1/player/offers/accept", "POST"}};
+  for (size_t i = 0; i < std::size(kEndpoints); ++i) {
+    if (relative != kEndpoints[i].path) continue;
+    if (request.method != kEndpoints[i].method) {
+      LocalResponse refusal = LocalResponse::Error(405, "Method not allowed");
+      refusal.headers.push_back({"Allow", kEndpoints[i].method});
+      return refusal;
+    }
+    if (i == 0) return Authenticate(request);
+    if (!Authorized(request)) {
+      return LocalResponse::Error(401, "Unknown or expired service token");
+    }
+    if (i == 1) return ListOffers(locale);
+    if (i == 2) return View(request, locale);
+    return Accept(request, locale);
+  }
+  return LocalResponse::Error(404, "No such endpoint: " + std::string(path));
+}
+
+LocalResponse MockOffersService::Authenticate(const LocalRequest& request) {
+  rapidjson::Document body;
+  std::string error;
+  if (!ParseJson(request.body, body, error)) return LocalResponse::Error(400, error);
+  if (StringMember(body, "tokenType") != "jwt") {
+    return LocalResponse::Error(400, "tokenType must be \"jwt\"");
+  }
+  if (StringMember(body, "token").empty()) {
+    return LocalResponse::Error(401, "An id token is needed to authenticate");
+  }
+  const auto now = std::chrono::system_clock::now();
+  Token token{ServiceToken(), now + options_.tokenLifetime};
+  {
+    std::lock_guard<std::mutex> guard(mutex_);
+    std::erase_if(tokens_, [&](const Token& held) { return held.expires <= now; });
+    tokens_.push_back(token);
+  }
+  return LocalResponse::Json(200, "{\"token\":" + JsonQuote(token.value) +
+                                      ",\"expiration\":" + JsonQuote(IsoUtc(token.expires)) + "}");
+}
+
+bool MockOffersService::Authorized(const LocalRequest& request) const {
+  const std::string* header = request.Header("authorization");
+  if (header == nullptr) return false;
+  const auto now = std::chrono::system_clock::now();
+  std::lock_guard<std::mutex> guard(mutex_);
+  return std::any_of(tokens_.begin(), tokens_.end(), [&](const Token& token) {
+    return token.value == *header && token.expires > now;
+  });
+}
+
+std::string MockOffersService::OffersJson(const std::vector<const Offer*>& offers,
+                                          const std::string& locale) const {
+  rapidjson::StringBuffer buffer;
+  JsonWriter writer(buffer);
+  writer.StartObject();
+  Key(writer, "offers");
+  writer.StartArray();
+  for (const Offer* offer : offers) {
+    std::string name = offer->names.front().second;
+    for (const auto& [nameLocale, text] : offer->names) {
+      if (nameLocale == locale) name = text;
+    }
+    writer.StartObject();
+    Key(writer, "offerId");
+    Text(writer, offer->offerId);
+    Key(writer, "inventoryType");
+    Text(writer, offer->inventoryType);
+    Key(writer, "itemId");
+    writer.Int(offer->itemId);
+    Key(writer, "originalPrice");
+    writer.Int64(offer->originalPrice);
+    Key(writer, "discountPrice");
+    writer.Int64(offer->discountPrice);
+    Key(writer, "name");
+    Text(writer, name);
+    Key(writer, "owned");
+    writer.Bool(offer->owned);
+    Key(writer, "revealed");
+    writer.Bool(offer->revealed);
+    Key(writer, "expirationDate");
+    Text(writer, expirationDate_);
+    Key(writer, "spotIndex");
+    writer.Uint(offer->spotIndex);
+    writer.EndObject();
+  }
+  writer.EndArray();
+  writer.EndObject();
+  return std::string(buffer.GetString(), buffer.GetSize());
+}
+
+LocalResponse MockOffersService::ListOffers(const std::string& locale) const {
+  std::lock_guard<std::mutex> guard(mutex_);
+  std::vector<const Offer*> all;
+  for (const Offer& offer : offers_) all.push_back(&offer);
+  return LocalResponse::Json(200, OffersJson(all, locale));
+}
+
+MockOffersService::Offer* MockOffersService::FindOffer(const std::string& offerId) {
+  for (Offer& offer : offers_) {
+    if (offer.offerId == offerId) return &offer;
+  }
+  return nullptr;
+}
+
+LocalResponse MockOffersService::View(const LocalRequest& request, const std::string& locale) {
+  rapidjson::Document body;
+  std::string error;
+  if (!ParseJson(request.body, body, error)) return LocalResponse::Error(400, error);
+  const auto list = body.IsObject() ? body.FindMember("offers") : body.MemberEnd();
+  if (!body.IsObject() || list == body.MemberEnd() || !list->value.IsArray()) {
+    return LocalResponse::Error(400, "Expected {\"offers\": [{\"offerId\": ...}]}");
+  }
+  std::lock_guard<std::mutex> guard(mutex_);
+  // Ids the service does not know (an empty one included) are passed over.
+  std::vector<const Offer*> viewed;
+  for (const auto& item : list->value.GetArray()) {
+    Offer* offer = FindOffer(StringMember(item, "offerId"));
+    if (offer == nullptr) continue;
+    offer->revealed = true;
+    if (std::find(viewed.begin(), viewed.end(), offer) == viewed.end()) viewed.push_back(offer);
+  }
+  return LocalResponse::Json(200, OffersJson(viewed, locale));
+}
+
+LocalResponse MockOffersService::Accept(const LocalRequest& request, const std::string&) {
+  rapidjson::Document body;
+  std::string error;
+  if (!ParseJson(request.body, body, error)) return LocalResponse::Error(400, error);
+  const auto list = body.IsObject() ? body.FindMember("offers") : body.MemberEnd();
+  if (!body.IsObject() || list == body.MemberEnd() || !list->value.IsArray()) {
+    return LocalResponse::Error(400, "Expected {\"offers\": [{\"offerId\": ..., \"price\": ...}]}");
+  }
+  if (list->value.Empty()) return LocalResponse::Error(400, "No offers to accept");
+
+  std::vector<std::pair<std::string, std::string>> notifications;  // LCDS body JSON
+  std::string answer;
+  {
+    std::lock_guard<std::mutex> guard(mutex_);
+    std::vector<Offer*> bought;
+    std::set<int32_t> championsBought;
+    int64_t total = 0;
+    for (const auto& item : list->value.GetArray()) {
+      const std::string offerId = StringMember(item, "offerId");
+      Offer* offer = FindOffer(offerId);
+      if (offer == nullptr) return LocalResponse::Error(404, "Unknown offer: " + offerId);
+      if (std::find(bought.begin(), bought.end(), offer) != bought.end()) {
+        return LocalResponse::Error(400, "Offer " + offerId + " is requested twice");
+      }
+      if (offer->owned) return LocalResponse::Error(409, "Offer " + offerId + " is already owned");
+      if (StringMember(item, "inventoryType") != offer->inventoryType ||
+          !item.HasMember("itemId") || !item["itemId"].IsInt() ||
+          item["itemId"].GetInt() != offer->itemId) {
+        return LocalResponse::Error(400, "Offer " + offerId + " names another item");
+      }
+      if (!item.HasMember("price") || !item["price"].IsInt64() ||
+          item["price"].GetInt64() != offer->originalPrice) {
+        return LocalResponse::Error(
+            400, "Offer " + offerId + " is priced " + std::to_string(offer->originalPrice));
+      }
+      bought.push_back(offer);
+      total += offer->discountPrice;
+      if (offer->inventoryType == kChampion) championsBought.insert(offer->itemId);
+    }
+    for (const Offer* offer : bought) {
+      if (offer->inventoryType != kSkin) continue;
+      const bool championOwned = std::any_of(offers_.begin(), offers_.end(), [&](const Offer& o) {
+        return o.inventoryType == kChampion && o.itemId == offer->championId && o.owned;
+      });
+      if (!championOwned && championsBought.count(offer->championId) == 0) {
+        return LocalResponse::Error(
+            409, "The skin of offer " + offer->offerId + " needs its champion, which is not owned");
+      }
+    }
+    if (total > wallet_) {
+      return LocalResponse::Error(402, "Not enough in the wallet: " + std::to_string(total) +
+                                           " needed, " + std::to_string(wallet_) + " held");
+    }
+    wallet_ -= total;
+
+    rapidjson::StringBuffer buffer;
+    JsonWriter writer(buffer);
+    writer.StartObject();
+    Key(writer, "items");
+    writer.StartArray();
+    for (Offer* offer : bought) {
+      offer->owned = true;
+      writer.StartObject();
+      Key(writer, "inventoryType");
+      Text(writer, offer->inventoryType);
+      Key(writer, "itemId");
+      writer.Int(offer->itemId);
+      Key(writer, "pricePaid");
+      writer.Int64(offer->discountPrice);
+      writer.EndObject();
+      std::string data =
+          offer->inventoryType == kChampion
+              ? "{\"championId\":" + std::to_string(offer->itemId) + ",\"owned\":true}"
+              : "{\"championId\":" + std::to_string(offer->championId) +
+                    ",\"owned\":true,\"skinId\":" + std::to_string(offer->itemId) + "}";
+      notifications.emplace_back(
+          kFulfilmentTypeName,
+          "{\"inventoryType\":" + JsonQuote(offer->inventoryType) + ",\"data\":" + data + "}");
+    }
+    writer.EndArray();
+    Key(writer, "wallet");
+    writer.StartObject();
+    Key(writer, "qp");
+    writer.Int64(wallet_);
+    writer.EndObject();
+    writer.EndObject();
+    answer.assign(buffer.GetString(), buffer.GetSize());
+  }
+  if (fulfilment_) {
+    for (auto& [typeName, notification] : notifications) fulfilment_(typeName, notification);
+  }
+  return LocalResponse::Json(200, std::move(answer));
+}
+
+LocalResponse MockOffersService::State() const {
+  std::string json;
+  {
+    std::lock_guard<std::mutex> guard(mutex_);
+    json = "{\"wallet\":{\"qp\":" + std::to_string(wallet_) +
+           "},\"tokens\":" + std::to_string(tokens_.size()) + ",\"offers\":";
+    std::vector<const Offer*> all;
+    for (const Offer& offer : offers_) all.push_back(&offer);
+    const std::string offers = OffersJson(all, "en_US");
+    // {"offers":[...]} without its braces' member name: the list alone.
+    json += offers.substr(10, offers.size() - 11);
+  }
+  return LocalResponse::Json(200, json + "}");
+}
+
+}  // namespace Tesk::DevHost

@@ -1,0 +1,89 @@
+// HostProcess: a ktx-host run as a separate process on free ports, for tests
+// that talk to it over real HTTP. It waits for the run file, reads the port
+// and token from it, and stops the host with SIGTERM.
+#pragma once
+
+#include <sys/types.h>
+
+#include <chrono>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "http_client.h"
+
+namespace Tesk::Testing {
+
+// The build's programs and libraries, beside the test program.
+[[nodiscard]] std::string BuiltFile(const std::string& name);
+
+class HostProcess {
+ public:
+  HostProcess() = default;
+  ~HostProcess();
+  HostProcess(const HostProcess&) = delete;
+  HostProcess& operator=(const HostProcess&) = delete;
+
+  // Starts ktx-host with `arguments` plus a private run file and free ports;
+  // false (with its output in Output()) when it did not come up in time.
+  bool Start(const std::vector<std::string>& arguments);
+  // SIGTERM, then the exit status (-1 when it had to be killed or was killed
+  // by a signal); a second call answers the same.
+  int Stop();
+
+  [[nodiscard]] uint16_t Port() const { return port_; }
+  [[nodiscard]] uint16_t MockPort() const { return mockPort_; }
+  [[nodiscard]] const std::string& Token() const { return token_; }
+  [[nodiscard]] const std::string& RunFile() const { return runFile_; }
+  [[nodiscard]] std::string Url(const std::string& target) const;
+  [[nodiscard]] std::string Output() const;
+
+  // A request with the token as Bearer, unless `headers` has Authorization.
+  [[nodiscard]] DevHost::IncomingResponse Send(const std::string& method, const std::string& target,
+                                               std::vector<DevHost::HttpField> headers = {},
+                                               const std::string& body = {}) const;
+
+ private:
+  pid_t pid_ = -1;
+  int exitStatus_ = -1;
+  std::string folder_;
+  std::string runFile_;
+  std::string outputFile_;
+  uint16_t port_ = 0;
+  uint16_t mockPort_ = 0;
+  std::string token_;
+  DevHost::HttpClient client_;
+};
+
+// A raw connection to 127.0.0.1, for clients that misbehave and for reading
+// event streams as they come.
+class RawConnection {
+ public:
+  explicit RawConnection(uint16_t port);
+  ~RawConnection();
+  RawConnection(const RawConnection&) = delete;
+  RawConnection& operator=(const RawConnection&) = delete;
+
+  [[nodiscard]] bool Connected() const { return fd_ >= 0; }
+  bool SendText(const std::string& text);
+  // Reads until `marker` has arrived (true) or the time is up or the peer
+  // closed (false); everything read stays in Received().
+  bool ReadUntil(const std::string& marker, std::chrono::milliseconds limit);
+  bool ReadAtLeast(size_t bytes, std::chrono::milliseconds limit);
+  // True when the peer closed the connection within `limit`.
+  bool WaitForClose(std::chrono::milliseconds limit);
+  [[nodiscard]] const std::string& Received() const { return received_; }
+  void Close();
+
+  // WebSocket: the upgrade handshake, one masked text frame, and the text of
+  // the next frame from the server (empty when none came in time).
+  bool UpgradeToWebSocket(const std::string& target, const std::string& token);
+  bool SendWebSocketText(const std::string& text);
+  std::string ReadWebSocketText(std::chrono::milliseconds limit);
+
+ private:
+  int fd_ = -1;
+  std::string received_;
+};
+
+}  // namespace Tesk::Testing

@@ -1,0 +1,166 @@
+// The mock offers service through HTTP: its server started in process on a
+// free port, called with libcurl as the plug-in's requests are.
+#include "mock_offers_service.h"
+
+#include <gtest/gtest.h>
+
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "http_client.h"
+#include "json_support.h"
+
+namespace Tesk::DevHost {
+namespace {
+
+class MockOffersServiceTest : public ::testing::Test {
+ protected:
+  void StartMock(MockOffersOptions options = {}) {
+    mock_ = std::make_unique<MockOffersService>(
+        options, [this](const std::string& typeName, std::string body) {
+          std::lock_guard<std::mutex> guard(mutex_);
+          notifications_.push_back(typeName + " " + body);
+        });
+    server_ = std::make_unique<HttpServer>(HttpServerOptions{}, *mock_);
+    std::string error;
+    ASSERT_TRUE(server_->Start(error)) << error;
+  }
+  void SetUp() override { StartMock(); }
+  void TearDown() override { server_->Stop(); }
+
+  IncomingResponse Call(const std::string& method, const std::string& path,
+                        const std::string& body = {}, const std::string& token = {}) {
+    OutgoingRequest request;
+    request.method = method;
+    request.url = "http://127.0.0.1:" + std::to_string(server_->Port()) + path;
+    request.headers.push_back({"Content-Type", "application/json"});
+    if (!token.empty()) request.headers.push_back({"authorization", token});
+    request.body = body;
+    return client_.Send(request);
+  }
+
+  std::string Authenticate() {
+    const IncomingResponse response = Call("POST", "/personalized-offers/v1/player/authenticate",
+                                           R"({"tokenType":"jwt","token":"id"})");
+    rapidjson::Document answer;
+    std::string error;
+    EXPECT_TRUE(ParseJson(response.body, answer, error)) << response.body;
+    return StringMember(answer, "token");
+  }
+
+  std::unique_ptr<MockOffersService> mock_;
+  std::unique_ptr<HttpServer> server_;
+  HttpClient client_;
+  std::mutex mutex_;
+  std::vector<std::string> notifications_;
+};
+
+TEST_F(MockOffersServiceTest, AuthenticatesAndListsOffersInTheLanguageAsked) {
+  struct Case {
+    const char* body;
+    unsigned status;
+  };
+  for (const Case& test : {Case{R"({"tokenType":"oauth","token":"id"})", 400},
+                           Case{R"({"tokenType":"jwt","token":""})", 401}, Case{"{", 400}}) {
+    SCOPED_TRACE(test.body);
+    EXPECT_EQ(Call("POST", "/personalized-offers/v1/player/authenticate", test.body).status,
+              test.status);
+  }
+  EXPECT_EQ(Call("GET", "/personalized-offers/v1/player/offers?lang=en_US").status, 401u);
+  EXPECT_EQ(Call("GET", "/personalized-offers/v1/player/offers?lang=en_US", "", "forged").status,
+            401u);
+  const std::string token = Authenticate();
+  ASSERT_FALSE(token.empty());
+  const IncomingResponse german =
+      Call("GET", "/personalized-offers/v1/player/offers?lang=de_DE", "", token);
+  ASSERT_EQ(german.status, 200u);
+  rapidjson::Document offers;
+  std::string error;
+  ASSERT_TRUE(ParseJson(german.body, offers, error));
+  ASSERT_EQ(offers["offers"].Size(), 8u);
+  EXPECT_STREQ(offers["offers"][1]["name"].GetString(), "Sternengeschmiedete Vessa");
+  EXPECT_EQ(Call("POST", "/personalized-offers/v1/player/offers", "", token).status, 405u);
+}
+
+TEST_F(MockOffersServiceTest, ViewingRevealsKnownOffersOnly) {
+  const std::string token = Authenticate();
+  const IncomingResponse viewed =
+      Call("POST", "/personalized-offers/v1/player/offers/view?lang=en_US",
+           R"({"offers":[{"offerId":"po-skin-3"},{"offerId":""},{"offerId":"po-skin-3"}]})", token);
+  ASSERT_EQ(viewed.status, 200u);
+  rapidjson::Document answer;
+  std::string error;
+  ASSERT_TRUE(ParseJson(viewed.body, answer, error));
+  ASSERT_EQ(answer["offers"].Size(), 1u);
+  EXPECT_TRUE(answer["offers"][0]["revealed"].GetBool());
+}
+
+TEST_F(MockOffersServiceTest, AcceptChecksEveryRequestLikeAStrictService) {
+  const std::string token = Authenticate();
+  const auto accept = [&](const std::string& offers) {
+    return Call("POST", "/personalized-offers/v1/player/offers/accept?lang=en_US",
+                R"({"offers":[)" + offers + "]}", token);
+  };
+  const std::string skin2 =
+      R"({"offerId":"po-skin-2","inventoryType":"CHAMPION_SKIN","itemId":48007,"price":1350})";
+  const std::string champion2 =
+      R"({"offerId":"po-champion-2","inventoryType":"CHAMPION","itemId":48,"price":975})";
+  struct Case {
+    const char* what;
+    std::string offers;
+    unsigned status;
+  };
+  const Case refused[] = {
+      {"nothing", "", 400},
+      {"unknown offer", R"({"offerId":"invalid","inventoryType":"","itemId":0,"price":0})", 404},
+      {"offer twice", champion2 + "," + champion2, 400},
+      {"discount price",
+       R"({"offerId":"po-champion-2","inventoryType":"CHAMPION","itemId":48,"price":390})", 400},
+      {"other item",
+       R"({"offerId":"po-champion-2","inventoryType":"CHAMPION","itemId":49,"price":975})", 400},
+      {"skin without its champion", skin2, 409},
+      {"owned champion",
+       R"({"offerId":"po-champion-1","inventoryType":"CHAMPION","itemId":31,"price":975})", 409},
+  };
+  for (const Case& test : refused) {
+    SCOPED_TRACE(test.what);
+    EXPECT_EQ(accept(test.offers).status, test.status);
+  }
+  const IncomingResponse bought = accept(skin2 + "," + champion2);
+  ASSERT_EQ(bought.status, 200u) << bought.body;
+  EXPECT_EQ(bought.body,
+            R"({"items":[{"inventoryType":"CHAMPION_SKIN","itemId":48007,"pricePaid":675},)"
+            R"({"inventoryType":"CHAMPION","itemId":48,"pricePaid":390}],"wallet":{"qp":3935}})");
+  EXPECT_EQ(
+      notifications_,
+      (std::vector<std::string>{
+          "com.teskgames.platform.messaging.StoreFulfillmentNotification "
+          R"({"inventoryType":"CHAMPION_SKIN","data":{"championId":48,"owned":true,"skinId":48007}})",
+          "com.teskgames.platform.messaging.StoreFulfillmentNotification "
+          R"({"inventoryType":"CHAMPION","data":{"championId":48,"owned":true}})"}));
+  EXPECT_EQ(accept(skin2).status, 409u);  // owned now
+}
+
+TEST_F(MockOffersServiceTest, RefusesWhatTheWalletCannotPayAndExpiredTokens) {
+  server_->Stop();
+  MockOffersOptions options;
+  options.wallet = 100;
+  options.tokenLifetime = std::chrono::seconds(0);
+  StartMock(options);
+  const std::string expired = Authenticate();
+  EXPECT_EQ(Call("GET", "/personalized-offers/v1/player/offers?lang=", "", expired).status, 401u);
+
+  server_->Stop();
+  options.tokenLifetime = std::chrono::seconds(3600);
+  StartMock(options);
+  const IncomingResponse poor = Call(
+      "POST", "/personalized-offers/v1/player/offers/accept?lang=",
+      R"({"offers":[{"offerId":"po-skin-1","inventoryType":"CHAMPION_SKIN","itemId":31004,"price":1350}]})",
+      Authenticate());
+  EXPECT_EQ(poor.status, 402u) << poor.body;
+  EXPECT_EQ(Call("GET", "/mock/v1/state").body.find(R"({"wallet":{"qp":100})"), 0u);
+}
+
+}  // namespace
+}  // namespace Tesk::DevHost
