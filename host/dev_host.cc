@@ -18,13 +18,22 @@ constexpr std::string_view kTelemetryPrefix = "/telemetry/v1/events/";
 
 }  // namespace
 
-std::string DefaultPluginPath() {
+namespace {
+
+// The running program's folder, ending in "/".
+std::string ProgramFolder() {
   char self[4096];
   const ssize_t length = readlink("/proc/self/exe", self, sizeof self - 1);
   std::string path = length > 0 ? std::string(self, static_cast<size_t>(length)) : "./";
   path.resize(path.find_last_of('/') + 1);
-  return path + "ktx-be-tav-personalized-offers.so";
+  return path;
 }
+
+}  // namespace
+
+std::string DefaultPluginPath() { return ProgramFolder() + "ktx-be-tav-personalized-offers.so"; }
+
+std::string DefaultWebFolder() { return ProgramFolder() + "web"; }
 
 DevHost::DevHost(HostOptions options)
     : options_(std::move(options)),
@@ -107,7 +116,8 @@ bool DevHost::Start(std::string& error) {
                     [this](const std::string& name, const std::string& payload) {
                       return DispatchEvent(name, payload);
                     },
-                    MakeOpenApiDocument(session_.Functions(), title), options_.docsDir});
+                    MakeOpenApiDocument(session_.Functions(), title), options_.docsDir,
+                    options_.webDir.empty() ? DefaultWebFolder() : options_.webDir});
   HttpServerOptions serverOptions;
   serverOptions.port = options_.port;
   serverOptions.bodyLimit = options_.bodyLimit;
@@ -144,6 +154,7 @@ std::string DevHost::Banner() const {
     record = reinterpret_cast<const FunctionTableRecord*>(record->function.next);
   }
   std::string text = "ktx-host: " + session_.ShortName() + " loaded from " + pluginPath_ + "\n";
+  text += "  Demo page:    " + base + "/?token=" + guard_.Token() + "\n";
   text += "  Local API:    " + base + "/\n";
   text += "  Swagger UI:   " + base + "/docs?token=" + guard_.Token() + "\n";
   text += "  Events:       " + base +

@@ -75,5 +75,8 @@ class DevHost : private PluginHostServices {
 
 // Where the project's plug-in is: beside the running program.
 [[nodiscard]] std::string DefaultPluginPath();
+// Where the demo page's files are: web/ beside the running program (the build
+// copies host/web there).
+[[nodiscard]] std::string DefaultWebFolder();
 
 }  // namespace Tesk::DevHost

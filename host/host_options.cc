@@ -38,6 +38,8 @@ bool Apply(HostOptions& options, std::string_view name, const std::string& value
     options.runFile = value;
   } else if (name == "docs-dir") {
     options.docsDir = value;
+  } else if (name == "web-dir") {
+    options.webDir = value;
   } else if (name == "token") {
     if (value.size() < 16) {
       message = "--token needs at least 16 characters";
@@ -70,9 +72,9 @@ bool Apply(HostOptions& options, std::string_view name, const std::string& value
 }
 
 constexpr std::string_view kValueOptions[] = {
-    "plugin",    "port",        "mock-port",           "run-file",
-    "docs-dir",  "token",       "body-limit",          "read-timeout",
-    "log-level", "mock-wallet", "mock-token-lifetime", "config"};
+    "plugin", "port",       "mock-port",    "run-file",  "docs-dir",    "web-dir",
+    "token",  "body-limit", "read-timeout", "log-level", "mock-wallet", "mock-token-lifetime",
+    "config"};
 
 bool IsValueOption(std::string_view name) {
   return std::find(std::begin(kValueOptions), std::end(kValueOptions), name) !=
@@ -211,6 +213,8 @@ std::string HelpText(const char* program) {
          "  --token TEXT              this token instead of a random one (16 characters or more)\n"
          "  --docs-dir PATH           the swagger-ui-dist files (default\n"
          "                            /var/cache/ktx/swagger-ui/node_modules/swagger-ui-dist)\n"
+         "  --web-dir PATH            the demo page's files (default: web/ beside ktx-host;\n"
+         "                            host/web in the sources, to edit the page live)\n"
          "  --body-limit BYTES        largest request body accepted (default 1048576; 413 above)\n"
          "  --read-timeout SECONDS    time a client has to send a request (default 30)\n"
          "  --log-level N             lowest plug-in log level printed, 0 to 3 (default 0)\n"
@@ -224,7 +228,10 @@ std::string HelpText(const char* program) {
          "\n"
          "Endpoints:\n"
          "  <method> <template>       the plug-in's published functions (see /openapi.json)\n"
-         "  GET  /                    index: the plug-in's functions and these endpoints\n"
+         "  GET  /                    in a browser (/?token=<token>): the demo page, which\n"
+         "                            shows the offers and drives the plug-in and the host;\n"
+         "                            otherwise the index: the plug-in's functions and these\n"
+         "                            endpoints\n"
          "  GET  /openapi.json        OpenAPI 3.0.3 description\n"
          "  GET  /docs                Swagger UI (open /docs?token=<token> in a browser)\n"
          "  GET  /events              Server-Sent Events; ?events=name1,name2 (or resource\n"
@@ -244,8 +251,9 @@ std::string HelpText(const char* program) {
          "\n"
          "Mock offers service (own port): POST <base>v1/player/authenticate,\n"
          "GET <base>v1/player/offers?lang=, POST <base>v1/player/offers/view?lang=,\n"
-         "POST <base>v1/player/offers/accept?lang=, GET /mock/v1/state, POST /mock/v1/reset;\n"
-         "<base> is /personalized-offers/.\n";
+         "POST <base>v1/player/offers/accept?lang=, GET /mock/v1/state[?player=<id token>],\n"
+         "POST /mock/v1/reset; <base> is /personalized-offers/. Each player (id token) has a\n"
+         "catalogue and a wallet of its own.\n";
 }
 
 }  // namespace Tesk::DevHost

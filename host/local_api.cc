@@ -71,13 +71,15 @@ LocalResponse FromReply(PluginReply reply) {
 }  // namespace
 
 LocalApi::LocalApi(LocalApiParts parts)
-    : parts_(std::move(parts)), routes_(parts_.plugin.Functions()) {}
+    : parts_(std::move(parts)), routes_(parts_.plugin.Functions()), page_(parts_.webFolder) {}
 
 bool LocalApi::IsDocsAsset(std::string_view path) const { return FindDocsAsset(path) != nullptr; }
 
 std::optional<LocalResponse> LocalApi::Admit(const LocalRequest& head) {
-  // Swagger UI's own files are public; everything else needs the token.
-  return parts_.guard.Check(head, !IsDocsAsset(head.Path()));
+  // Swagger UI's and the demo page's own files are public; everything else
+  // needs the token.
+  const std::string_view path = head.Path();
+  return parts_.guard.Check(head, !IsDocsAsset(path) && !PageFiles::IsAssetPath(path));
 }
 
 void LocalApi::Handle(LocalRequest request, Responder respond) {
@@ -88,7 +90,7 @@ void LocalApi::Handle(LocalRequest request, Responder respond) {
   if (path == "/" || path == "/openapi.json" || path == "/host/v1/status" ||
       path == "/host/v1/telemetry") {
     if (!read) return respond(MethodNotAllowed("GET"));
-    if (path == "/") return respond(Index());
+    if (path == "/") return respond(WantsHtml(request) ? page_.Page() : Index());
     if (path == "/openapi.json") return respond(LocalResponse::Json(200, parts_.openApiJson));
     if (path == "/host/v1/status") return respond(Status());
     return respond(LocalResponse::Json(200, parts_.telemetry.Json()));
@@ -96,6 +98,10 @@ void LocalApi::Handle(LocalRequest request, Responder respond) {
   if (path == "/docs" || path.starts_with("/docs/")) {
     if (!read) return respond(MethodNotAllowed("GET"));
     return respond(Docs(path));
+  }
+  if (path.starts_with("/web/")) {
+    if (!read) return respond(MethodNotAllowed("GET"));
+    return respond(page_.Asset(path));
   }
   if (path == kResourcesPath || path.starts_with(std::string(kResourcesPath) + "/")) {
     return respond(Resources(request, std::string_view(path).substr(kResourcesPath.size())));

@@ -1,9 +1,10 @@
 // LocalApi: the host's local HTTP API. Every request is checked by the
 // AccessGuard; then it reaches, in this order, the host's own endpoints
-// (the index "/", "/openapi.json", Swagger UI under "/docs", the operator
-// endpoints under "/host/v1/") or the plug-in's published function whose
-// method and URL template match, called on the plug-in thread with the
-// request's headers, query and body as they came (less the host's
+// (at "/" the demo page for a browser and the JSON index for anything else,
+// the page's files under "/web/", "/openapi.json", Swagger UI under "/docs",
+// the operator endpoints under "/host/v1/") or the plug-in's published
+// function whose method and URL template match, called on the plug-in thread
+// with the request's headers, query and body as they came (less the host's
 // credentials). Anything else is 404; a path whose template matched with
 // another method is 405.
 //
@@ -19,6 +20,7 @@
 #include "access_guard.h"
 #include "function_routes.h"
 #include "http_server.h"
+#include "page_files.h"
 #include "plugin_session.h"
 #include "resource_store.h"
 #include "telemetry_log.h"
@@ -38,6 +40,7 @@ struct LocalApiParts {
   std::function<size_t(const std::string& name, const std::string& payloadJson)> dispatchEvent;
   std::string openApiJson;
   std::string docsFolder;  // the swagger-ui-dist files
+  std::string webFolder;   // the demo page's files
 };
 
 class LocalApi : public HttpService {
@@ -58,6 +61,7 @@ class LocalApi : public HttpService {
 
   LocalApiParts parts_;
   FunctionRoutes routes_;
+  PageFiles page_;
 };
 
 }  // namespace Tesk::DevHost

@@ -25,6 +25,14 @@ void Text(JsonWriter& writer, const std::string& text) {
 
 std::string ServiceToken() { return "mock-" + MakeRandomToken().substr(0, 32); }
 
+template <typename OfferT>
+OfferT* FindOffer(std::vector<OfferT>& offers, const std::string& offerId) {
+  for (OfferT& offer : offers) {
+    if (offer.offerId == offerId) return &offer;
+  }
+  return nullptr;
+}
+
 }  // namespace
 
 std::string IsoUtc(std::chrono::system_clock::time_point time) {
@@ -44,11 +52,15 @@ MockOffersService::MockOffersService(MockOffersOptions options, FulfilmentSink f
 void MockOffersService::Reset() {
   std::lock_guard<std::mutex> guard(mutex_);
   expirationDate_ = IsoUtc(std::chrono::system_clock::now() + std::chrono::hours(24 * 7));
-  wallet_ = options_.wallet;
+  players_.clear();
+  lastPlayer_.clear();
+}
+
+std::vector<MockOffersService::Offer> MockOffersService::DemoCatalogue() {
   // Four spots: an owned champion with a revealed skin ("Skin"), two
   // champions not owned (one skin revealed, one not), and an owned champion
   // whose skin is not revealed yet.
-  offers_ = {
+  return {
       {"po-champion-1",
        kChampion,
        31,
@@ -132,6 +144,12 @@ void MockOffersService::Reset() {
   };
 }
 
+MockOffersService::Player& MockOffersService::PlayerState(const std::string& player) {
+  auto [held, made] = players_.try_emplace(player);
+  if (made) held->second = Player{DemoCatalogue(), options_.wallet};
+  return held->second;
+}
+
 std::optional<LocalResponse> MockOffersService::Admit(const LocalRequest& head) {
   // A service of its own, with its own tokens; only the Host check applies.
   return AccessGuard(std::string()).Check(head, /*requireToken=*/false);
@@ -143,10 +161,10 @@ LocalResponse MockOffersService::Route(const LocalRequest& request) {
   const std::string_view path = request.Path();
   std::string locale;
   (void)FindQueryParameter(request.Query(), "lang", locale);
-  if (path == "/mock/v1/state" && request.method == "GET") return State();
+  if (path == "/mock/v1/state" && request.method == "GET") return State(request);
   if (path == "/mock/v1/reset" && request.method == "POST") {
     Reset();
-    return State();
+    return State(request);
   }
   if (!path.starts_with(options_.basePath)) {
     return LocalResponse::Error(404, "No such endpoint: " + std::string(path));
@@ -168,12 +186,11 @@ LocalResponse MockOffersService::Route(const LocalRequest& request) {
       return refusal;
     }
     if (i == 0) return Authenticate(request);
-    if (!Authorized(request)) {
-      return LocalResponse::Error(401, "Unknown or expired service token");
-    }
-    if (i == 1) return ListOffers(locale);
-    if (i == 2) return View(request, locale);
-    return Accept(request, locale);
+    const std::string player = AuthorizedPlayer(request);
+    if (player.empty()) return LocalResponse::Error(401, "Unknown or expired service token");
+    if (i == 1) return ListOffers(player, locale);
+    if (i == 2) return View(request, player, locale);
+    return Accept(request, player);
   }
   return LocalResponse::Error(404, "No such endpoint: " + std::string(path));
 }
@@ -185,28 +202,34 @@ LocalResponse MockOffersService::Authenticate(const LocalRequest& request) {
   if (StringMember(body, "tokenType") != "jwt") {
     return LocalResponse::Error(400, "tokenType must be \"jwt\"");
   }
-  if (StringMember(body, "token").empty()) {
-    return LocalResponse::Error(401, "An id token is needed to authenticate");
-  }
+  const std::string player = StringMember(body, "token");
+  if (player.empty()) return LocalResponse::Error(401, "An id token is needed to authenticate");
   const auto now = std::chrono::system_clock::now();
-  Token token{ServiceToken(), now + options_.tokenLifetime};
+  Token token{ServiceToken(), now + options_.tokenLifetime, player};
   {
     std::lock_guard<std::mutex> guard(mutex_);
+    if (players_.size() >= options_.maxPlayers && players_.count(player) == 0) {
+      return LocalResponse::Error(503, "The mock holds " + std::to_string(players_.size()) +
+                                           " players, its most: POST /mock/v1/reset");
+    }
     std::erase_if(tokens_, [&](const Token& held) { return held.expires <= now; });
     tokens_.push_back(token);
+    (void)PlayerState(player);
+    lastPlayer_ = player;
   }
   return LocalResponse::Json(200, "{\"token\":" + JsonQuote(token.value) +
                                       ",\"expiration\":" + JsonQuote(IsoUtc(token.expires)) + "}");
 }
 
-bool MockOffersService::Authorized(const LocalRequest& request) const {
+std::string MockOffersService::AuthorizedPlayer(const LocalRequest& request) const {
   const std::string* header = request.Header("authorization");
-  if (header == nullptr) return false;
+  if (header == nullptr) return {};
   const auto now = std::chrono::system_clock::now();
   std::lock_guard<std::mutex> guard(mutex_);
-  return std::any_of(tokens_.begin(), tokens_.end(), [&](const Token& token) {
-    return token.value == *header && token.expires > now;
-  });
+  for (const Token& token : tokens_) {
+    if (token.value == *header && token.expires > now) return token.player;
+  }
+  return {};
 }
 
 std::string MockOffersService::OffersJson(const std::vector<const Offer*>& offers,
@@ -249,21 +272,15 @@ std::string MockOffersService::OffersJson(const std::vector<const Offer*>& offer
   return std::string(buffer.GetString(), buffer.GetSize());
 }
 
-LocalResponse MockOffersService::ListOffers(const std::string& locale) const {
+LocalResponse MockOffersService::ListOffers(const std::string& player, const std::string& locale) {
   std::lock_guard<std::mutex> guard(mutex_);
   std::vector<const Offer*> all;
-  for (const Offer& offer : offers_) all.push_back(&offer);
+  for (const Offer& offer : PlayerState(player).offers) all.push_back(&offer);
   return LocalResponse::Json(200, OffersJson(all, locale));
 }
 
-MockOffersService::Offer* MockOffersService::FindOffer(const std::string& offerId) {
-  for (Offer& offer : offers_) {
-    if (offer.offerId == offerId) return &offer;
-  }
-  return nullptr;
-}
-
-LocalResponse MockOffersService::View(const LocalRequest& request, const std::string& locale) {
+LocalResponse MockOffersService::View(const LocalRequest& request, const std::string& player,
+                                      const std::string& locale) {
   rapidjson::Document body;
   std::string error;
   if (!ParseJson(request.body, body, error)) return LocalResponse::Error(400, error);
@@ -272,10 +289,11 @@ LocalResponse MockOffersService::View(const LocalRequest& request, const std::st
     return LocalResponse::Error(400, "Expected {\"offers\": [{\"offerId\": ...}]}");
   }
   std::lock_guard<std::mutex> guard(mutex_);
+  std::vector<Offer>& offers = PlayerState(player).offers;
   // Ids the service does not know (an empty one included) are passed over.
   std::vector<const Offer*> viewed;
   for (const auto& item : list->value.GetArray()) {
-    Offer* offer = FindOffer(StringMember(item, "offerId"));
+    Offer* offer = FindOffer(offers, StringMember(item, "offerId"));
     if (offer == nullptr) continue;
     offer->revealed = true;
     if (std::find(viewed.begin(), viewed.end(), offer) == viewed.end()) viewed.push_back(offer);
@@ -283,7 +301,7 @@ LocalResponse MockOffersService::View(const LocalRequest& request, const std::st
   return LocalResponse::Json(200, OffersJson(viewed, locale));
 }
 
-LocalResponse MockOffersService::Accept(const LocalRequest& request, const std::string&) {
+LocalResponse MockOffersService::Accept(const LocalRequest& request, const std::string& player) {
   rapidjson::Document body;
   std::string error;
   if (!ParseJson(request.body, body, error)) return LocalResponse::Error(400, error);
@@ -297,12 +315,14 @@ LocalResponse MockOffersService::Accept(const LocalRequest& request, const std::
   std::string answer;
   {
     std::lock_guard<std::mutex> guard(mutex_);
+    Player& state = PlayerState(player);
+    std::vector<Offer>& offers = state.offers;
     std::vector<Offer*> bought;
     std::set<int32_t> championsBought;
     int64_t total = 0;
     for (const auto& item : list->value.GetArray()) {
       const std::string offerId = StringMember(item, "offerId");
-      Offer* offer = FindOffer(offerId);
+      Offer* offer = FindOffer(offers, offerId);
       if (offer == nullptr) return LocalResponse::Error(404, "Unknown offer: " + offerId);
       if (std::find(bought.begin(), bought.end(), offer) != bought.end()) {
         return LocalResponse::Error(400, "Offer " + offerId + " is requested twice");
@@ -324,7 +344,7 @@ LocalResponse MockOffersService::Accept(const LocalRequest& request, const std::
     }
     for (const Offer* offer : bought) {
       if (offer->inventoryType != kSkin) continue;
-      const bool championOwned = std::any_of(offers_.begin(), offers_.end(), [&](const Offer& o) {
+      const bool championOwned = std::any_of(offers.begin(), offers.end(), [&](const Offer& o) {
         return o.inventoryType == kChampion && o.itemId == offer->championId && o.owned;
       });
       if (!championOwned && championsBought.count(offer->championId) == 0) {
@@ -332,11 +352,11 @@ LocalResponse MockOffersService::Accept(const LocalRequest& request, const std::
             409, "The skin of offer " + offer->offerId + " needs its champion, which is not owned");
       }
     }
-    if (total > wallet_) {
+    if (total > state.wallet) {
       return LocalResponse::Error(402, "Not enough in the wallet: " + std::to_string(total) +
-                                           " needed, " + std::to_string(wallet_) + " held");
+                                           " needed, " + std::to_string(state.wallet) + " held");
     }
-    wallet_ -= total;
+    state.wallet -= total;
 
     rapidjson::StringBuffer buffer;
     JsonWriter writer(buffer);
@@ -366,7 +386,7 @@ LocalResponse MockOffersService::Accept(const LocalRequest& request, const std::
     Key(writer, "wallet");
     writer.StartObject();
     Key(writer, "qp");
-    writer.Int64(wallet_);
+    writer.Int64(state.wallet);
     writer.EndObject();
     writer.EndObject();
     answer.assign(buffer.GetString(), buffer.GetSize());
@@ -377,14 +397,22 @@ LocalResponse MockOffersService::Accept(const LocalRequest& request, const std::
   return LocalResponse::Json(200, std::move(answer));
 }
 
-LocalResponse MockOffersService::State() const {
+LocalResponse MockOffersService::State(const LocalRequest& request) {
+  std::string player;
+  (void)FindQueryParameter(request.Query(), "player", player);
   std::string json;
   {
     std::lock_guard<std::mutex> guard(mutex_);
-    json = "{\"wallet\":{\"qp\":" + std::to_string(wallet_) +
-           "},\"tokens\":" + std::to_string(tokens_.size()) + ",\"offers\":";
+    if (player.empty()) player = lastPlayer_;
+    // A player the service has not met yet would get the demo catalogue.
+    const auto held = players_.find(player);
+    const Player fresh{DemoCatalogue(), options_.wallet};
+    const Player& state = held != players_.end() ? held->second : fresh;
+    json = "{\"wallet\":{\"qp\":" + std::to_string(state.wallet) +
+           "},\"tokens\":" + std::to_string(tokens_.size()) + ",\"player\":" + JsonQuote(player) +
+           ",\"offers\":";
     std::vector<const Offer*> all;
-    for (const Offer& offer : offers_) all.push_back(&offer);
+    for (const Offer& offer : state.offers) all.push_back(&offer);
     const std::string offers = OffersJson(all, "en_US");
     // {"offers":[...]} without its braces' member name: the list alone.
     json += offers.substr(10, offers.size() - 11);

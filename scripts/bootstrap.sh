@@ -12,13 +12,15 @@ packages_amd64=(
   wine wine32 binutils-mingw-w64-i686
   dpkg-dev qemu-user
   libboost1.81-dev libcurl4-openssl-dev
+  chromium
 )
 packages_i386=(
   libc6-dev:i386 libyaml-dev:i386 libbenchmark-dev:i386 libyaml-cpp-dev:i386
   libboost1.81-dev:i386 libcurl4-openssl-dev:i386
 )
-# The development host's Swagger UI comes from npm; Debian's npm brings it
-# unless the machine has an npm already.
+# The development host's Swagger UI and the demo page's browser test driver
+# come from npm; Debian's npm (with Debian's node) brings them unless the
+# machine has an npm already.
 if ! command -v npm >/dev/null 2>&1; then
   packages_amd64+=(npm)
 fi
@@ -117,6 +119,28 @@ if ! grep -q "\"version\": \"$swagger_version\"" "$swagger_marker" 2>/dev/null; 
   rm -rf "$swagger_root"
   mv "$scratch" "$swagger_root"
   echo "bootstrap: swagger-ui-dist $swagger_version in $swagger_root"
+fi
+# playwright-core drives Debian's chromium in the demo page's browser test
+# (tests/host/browser/). Only the driver: it downloads no browser of its own,
+# and install scripts are not run. The version is the newest that still runs on
+# Debian 12's node 18.
+playwright_version=1.61.1
+playwright_root=/var/cache/ktx/playwright
+playwright_marker=$playwright_root/node_modules/playwright-core/package.json
+if ! grep -q "\"version\": \"$playwright_version\"" "$playwright_marker" 2>/dev/null; then
+  mkdir -p "$(dirname "$playwright_root")"
+  scratch=$(mktemp -d "$playwright_root.XXXXXX")
+  if ! PLAYWRIGHT_SKIP_BROWSER_DOWNLOAD=1 npm install --prefix "$scratch" --ignore-scripts \
+      --no-audit --no-fund --no-save --loglevel=error "playwright-core@$playwright_version" \
+      >/dev/null; then
+    rm -rf "$scratch"
+    echo "bootstrap: npm install playwright-core failed" >&2
+    exit 1
+  fi
+  chmod 755 "$scratch"
+  rm -rf "$playwright_root"
+  mv "$scratch" "$playwright_root"
+  echo "bootstrap: playwright-core $playwright_version in $playwright_root"
 fi
 # Some kernels are booted with 32-bit emulation disabled (dmesg: "32-bit
 # emulation disabled"): the primary 32-bit build then cannot run its tests.

@@ -40,9 +40,9 @@ class MockOffersServiceTest : public ::testing::Test {
     return client_.Send(request);
   }
 
-  std::string Authenticate() {
+  std::string Authenticate(const std::string& idToken = "id") {
     const IncomingResponse response = Call("POST", "/personalized-offers/v1/player/authenticate",
-                                           R"({"tokenType":"jwt","token":"id"})");
+                                           R"({"tokenType":"jwt","token":")" + idToken + "\"}");
     rapidjson::Document answer;
     std::string error;
     EXPECT_TRUE(ParseJson(response.body, answer, error)) << response.body;
@@ -160,6 +160,58 @@ TEST_F(MockOffersServiceTest, RefusesWhatTheWalletCannotPayAndExpiredTokens) {
       Authenticate());
   EXPECT_EQ(poor.status, 402u) << poor.body;
   EXPECT_EQ(Call("GET", "/mock/v1/state").body.find(R"({"wallet":{"qp":100})"), 0u);
+}
+
+TEST_F(MockOffersServiceTest, EachPlayerHasACatalogueAndAWalletOfItsOwn) {
+  const std::string first = Authenticate("first");
+  const std::string champion2 =
+      R"({"offers":[{"offerId":"po-champion-2","inventoryType":"CHAMPION","itemId":48,"price":975}]})";
+  ASSERT_EQ(
+      Call("POST", "/personalized-offers/v1/player/offers/accept?lang=", champion2, first).status,
+      200u);
+  ASSERT_EQ(Call("POST", "/personalized-offers/v1/player/offers/view?lang=",
+                 R"({"offers":[{"offerId":"po-skin-3"}]})", first)
+                .status,
+            200u);
+  const std::string second = Authenticate("second");
+  const auto offer = [&](const std::string& token, size_t index) {
+    const IncomingResponse listed =
+        Call("GET", "/personalized-offers/v1/player/offers?lang=en_US", "", token);
+    rapidjson::Document offers;
+    std::string error;
+    EXPECT_TRUE(ParseJson(listed.body, offers, error)) << listed.body;
+    const rapidjson::Value& chosen = offers["offers"][static_cast<rapidjson::SizeType>(index)];
+    return std::make_pair(chosen["owned"].GetBool(), chosen["revealed"].GetBool());
+  };
+  EXPECT_EQ(offer(first, 2), std::make_pair(true, true));    // po-champion-2 bought
+  EXPECT_EQ(offer(first, 5), std::make_pair(false, true));   // po-skin-3 viewed
+  EXPECT_EQ(offer(second, 2), std::make_pair(false, true));  // as the demo has it
+  EXPECT_EQ(offer(second, 5), std::make_pair(false, false));
+  // The state of the player named, or of the one who authenticated last.
+  EXPECT_EQ(Call("GET", "/mock/v1/state?player=first").body.find(R"({"wallet":{"qp":4610})"), 0u);
+  EXPECT_EQ(Call("GET", "/mock/v1/state")
+                .body.find(R"({"wallet":{"qp":5000},"tokens":2,"player":"second")"),
+            0u);
+  // The same id token is the same player again.
+  EXPECT_EQ(offer(Authenticate("first"), 2), std::make_pair(true, true));
+}
+
+TEST_F(MockOffersServiceTest, HoldsABoundedNumberOfPlayers) {
+  server_->Stop();
+  MockOffersOptions options;
+  options.maxPlayers = 2;
+  StartMock(options);
+  const auto authenticate = [&](const char* idToken) {
+    return Call("POST", "/personalized-offers/v1/player/authenticate",
+                R"({"tokenType":"jwt","token":")" + std::string(idToken) + "\"}")
+        .status;
+  };
+  EXPECT_EQ(authenticate("first"), 200u);
+  EXPECT_EQ(authenticate("second"), 200u);
+  EXPECT_EQ(authenticate("third"), 503u);
+  EXPECT_EQ(authenticate("first"), 200u);
+  EXPECT_EQ(Call("POST", "/mock/v1/reset").status, 200u);
+  EXPECT_EQ(authenticate("third"), 200u);
 }
 
 }  // namespace
