@@ -4,6 +4,7 @@
 #include <rapidjson/writer.h>
 
 #include <algorithm>
+#include <charconv>
 #include <ctime>
 #include <set>
 
@@ -44,11 +45,16 @@ MockOffersService::MockOffersService(MockOffersOptions options, FulfilmentSink f
 void MockOffersService::Reset() {
   std::lock_guard<std::mutex> guard(mutex_);
   expirationDate_ = IsoUtc(std::chrono::system_clock::now() + std::chrono::hours(24 * 7));
-  wallet_ = options_.wallet;
+  players_.clear();
+}
+
+MockOffersService::Player MockOffersService::NewPlayer() const {
+  Player player;
+  player.wallet = options_.wallet;
   // Four spots: an owned champion with a revealed skin ("Skin"), two
   // champions not owned (one skin revealed, one not), and an owned champion
   // whose skin is not revealed yet.
-  offers_ = {
+  player.offers = {
       {"po-champion-1",
        kChampion,
        31,
@@ -130,6 +136,21 @@ void MockOffersService::Reset() {
        4,
        64},
   };
+  return player;
+}
+
+MockOffersService::Player& MockOffersService::PlayerState(const std::string& player) {
+  auto held = players_.find(player);
+  if (held == players_.end()) {
+    if (players_.size() >= kMaxPlayers) {
+      players_.erase(std::min_element(
+          players_.begin(), players_.end(),
+          [](const auto& a, const auto& b) { return a.second.lastSeen < b.second.lastSeen; }));
+    }
+    held = players_.emplace(player, NewPlayer()).first;
+  }
+  held->second.lastSeen = nextSequence_;
+  return held->second;
 }
 
 std::optional<LocalResponse> MockOffersService::Admit(const LocalRequest& head) {
@@ -137,17 +158,26 @@ std::optional<LocalResponse> MockOffersService::Admit(const LocalRequest& head) 
   return AccessGuard(std::string()).Check(head, /*requireToken=*/false);
 }
 
-void MockOffersService::Handle(LocalRequest request, Responder respond) { respond(Route(request)); }
+void MockOffersService::Handle(LocalRequest request, Responder respond) {
+  const std::string_view path = request.Path();
+  if (path == "/mock/v1/state" && request.method == "GET") return respond(State(request));
+  if (path == "/mock/v1/requests" && request.method == "GET") {
+    return respond(RecordedCalls(request));
+  }
+  if (path == "/mock/v1/reset" && request.method == "POST") {
+    Reset();
+    return respond(State(request));
+  }
+  std::string player;
+  LocalResponse response = Route(request, player);
+  if (path.starts_with(options_.basePath)) Record(request, player, response.status);
+  respond(std::move(response));
+}
 
-LocalResponse MockOffersService::Route(const LocalRequest& request) {
+LocalResponse MockOffersService::Route(const LocalRequest& request, std::string& player) {
   const std::string_view path = request.Path();
   std::string locale;
   (void)FindQueryParameter(request.Query(), "lang", locale);
-  if (path == "/mock/v1/state" && request.method == "GET") return State();
-  if (path == "/mock/v1/reset" && request.method == "POST") {
-    Reset();
-    return State();
-  }
   if (!path.starts_with(options_.basePath)) {
     return LocalResponse::Error(404, "No such endpoint: " + std::string(path));
   }
@@ -167,46 +197,81 @@ LocalResponse MockOffersService::Route(const LocalRequest& request) {
       refusal.headers.push_back({"Allow", kEndpoints[i].method});
       return refusal;
     }
-    if (i == 0) return Authenticate(request);
-    if (!Authorized(request)) {
-      return LocalResponse::Error(401, "Unknown or expired service token");
-    }
-    if (i == 1) return ListOffers(locale);
-    if (i == 2) return View(request, locale);
-    return Accept(request, locale);
+    if (i == 0) return Authenticate(request, player);
+    player = PlayerOf(request);
+    if (player.empty()) return LocalResponse::Error(401, "Unknown or expired service token");
+    if (i == 1) return ListOffers(player, locale);
+    if (i == 2) return View(request, player, locale);
+    return Accept(request, player, locale);
   }
   return LocalResponse::Error(404, "No such endpoint: " + std::string(path));
 }
 
-LocalResponse MockOffersService::Authenticate(const LocalRequest& request) {
+LocalResponse MockOffersService::Authenticate(const LocalRequest& request, std::string& player) {
   rapidjson::Document body;
   std::string error;
   if (!ParseJson(request.body, body, error)) return LocalResponse::Error(400, error);
+  player = StringMember(body, "token");
   if (StringMember(body, "tokenType") != "jwt") {
     return LocalResponse::Error(400, "tokenType must be \"jwt\"");
   }
-  if (StringMember(body, "token").empty()) {
-    return LocalResponse::Error(401, "An id token is needed to authenticate");
-  }
+  if (player.empty()) return LocalResponse::Error(401, "An id token is needed to authenticate");
   const auto now = std::chrono::system_clock::now();
-  Token token{ServiceToken(), now + options_.tokenLifetime};
+  Token token{ServiceToken(), now + options_.tokenLifetime, player};
   {
     std::lock_guard<std::mutex> guard(mutex_);
     std::erase_if(tokens_, [&](const Token& held) { return held.expires <= now; });
     tokens_.push_back(token);
+    (void)PlayerState(player);
+    lastAuthenticated_ = player;
   }
   return LocalResponse::Json(200, "{\"token\":" + JsonQuote(token.value) +
                                       ",\"expiration\":" + JsonQuote(IsoUtc(token.expires)) + "}");
 }
 
-bool MockOffersService::Authorized(const LocalRequest& request) const {
+std::string MockOffersService::PlayerOf(const LocalRequest& request) const {
   const std::string* header = request.Header("authorization");
-  if (header == nullptr) return false;
+  if (header == nullptr) return {};
   const auto now = std::chrono::system_clock::now();
   std::lock_guard<std::mutex> guard(mutex_);
-  return std::any_of(tokens_.begin(), tokens_.end(), [&](const Token& token) {
-    return token.value == *header && token.expires > now;
-  });
+  for (const Token& token : tokens_) {
+    if (token.value == *header && token.expires > now) return token.player;
+  }
+  return {};
+}
+
+void MockOffersService::Record(const LocalRequest& request, const std::string& player,
+                               unsigned status) {
+  constexpr size_t kBodyLimit = 4096;
+  const std::string* authorization = request.Header("authorization");
+  std::lock_guard<std::mutex> guard(mutex_);
+  if (calls_.size() >= kMaxRecordedCalls) calls_.pop_front();
+  calls_.push_back({nextSequence_++, request.method, request.target,
+                    authorization != nullptr ? *authorization : std::string(), player, status,
+                    request.body.substr(0, kBodyLimit)});
+}
+
+LocalResponse MockOffersService::RecordedCalls(const LocalRequest& request) const {
+  std::string text;
+  uint64_t since = 0;
+  if (FindQueryParameter(request.Query(), "since", text)) {
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), since);
+    if (error != std::errc() || end != text.data() + text.size()) {
+      return LocalResponse::Error(400, "since needs a sequence number");
+    }
+  }
+  std::string json = "{\"requests\":[";
+  std::lock_guard<std::mutex> guard(mutex_);
+  for (const RecordedCall& call : calls_) {
+    if (call.sequence <= since) continue;
+    if (json.back() != '[') json += ',';
+    json += "{\"sequence\":" + std::to_string(call.sequence) +
+            ",\"method\":" + JsonQuote(call.method) + ",\"target\":" + JsonQuote(call.target) +
+            ",\"authorization\":" + JsonQuote(call.authorization) +
+            ",\"player\":" + JsonQuote(call.player) + ",\"status\":" + std::to_string(call.status) +
+            ",\"body\":" + JsonQuote(call.body) + "}";
+  }
+  return LocalResponse::Json(200, json + "]}");
 }
 
 std::string MockOffersService::OffersJson(const std::vector<const Offer*>& offers,
@@ -249,21 +314,23 @@ std::string MockOffersService::OffersJson(const std::vector<const Offer*>& offer
   return std::string(buffer.GetString(), buffer.GetSize());
 }
 
-LocalResponse MockOffersService::ListOffers(const std::string& locale) const {
+LocalResponse MockOffersService::ListOffers(const std::string& player, const std::string& locale) {
   std::lock_guard<std::mutex> guard(mutex_);
   std::vector<const Offer*> all;
-  for (const Offer& offer : offers_) all.push_back(&offer);
+  for (const Offer& offer : PlayerState(player).offers) all.push_back(&offer);
   return LocalResponse::Json(200, OffersJson(all, locale));
 }
 
-MockOffersService::Offer* MockOffersService::FindOffer(const std::string& offerId) {
-  for (Offer& offer : offers_) {
+MockOffersService::Offer* MockOffersService::FindOffer(std::vector<Offer>& offers,
+                                                       const std::string& offerId) {
+  for (Offer& offer : offers) {
     if (offer.offerId == offerId) return &offer;
   }
   return nullptr;
 }
 
-LocalResponse MockOffersService::View(const LocalRequest& request, const std::string& locale) {
+LocalResponse MockOffersService::View(const LocalRequest& request, const std::string& player,
+                                      const std::string& locale) {
   rapidjson::Document body;
   std::string error;
   if (!ParseJson(request.body, body, error)) return LocalResponse::Error(400, error);
@@ -272,10 +339,11 @@ LocalResponse MockOffersService::View(const LocalRequest& request, const std::st
     return LocalResponse::Error(400, "Expected {\"offers\": [{\"offerId\": ...}]}");
   }
   std::lock_guard<std::mutex> guard(mutex_);
+  std::vector<Offer>& offers = PlayerState(player).offers;
   // Ids the service does not know (an empty one included) are passed over.
   std::vector<const Offer*> viewed;
   for (const auto& item : list->value.GetArray()) {
-    Offer* offer = FindOffer(StringMember(item, "offerId"));
+    Offer* offer = FindOffer(offers, StringMember(item, "offerId"));
     if (offer == nullptr) continue;
     offer->revealed = true;
     if (std::find(viewed.begin(), viewed.end(), offer) == viewed.end()) viewed.push_back(offer);
@@ -283,7 +351,8 @@ LocalResponse MockOffersService::View(const LocalRequest& request, const std::st
   return LocalResponse::Json(200, OffersJson(viewed, locale));
 }
 
-LocalResponse MockOffersService::Accept(const LocalRequest& request, const std::string&) {
+LocalResponse MockOffersService::Accept(const LocalRequest& request, const std::string& player,
+                                        const std::string&) {
   rapidjson::Document body;
   std::string error;
   if (!ParseJson(request.body, body, error)) return LocalResponse::Error(400, error);
@@ -297,12 +366,14 @@ LocalResponse MockOffersService::Accept(const LocalRequest& request, const std::
   std::string answer;
   {
     std::lock_guard<std::mutex> guard(mutex_);
+    Player& state = PlayerState(player);
+    std::vector<Offer>& offers = state.offers;
     std::vector<Offer*> bought;
     std::set<int32_t> championsBought;
     int64_t total = 0;
     for (const auto& item : list->value.GetArray()) {
       const std::string offerId = StringMember(item, "offerId");
-      Offer* offer = FindOffer(offerId);
+      Offer* offer = FindOffer(offers, offerId);
       if (offer == nullptr) return LocalResponse::Error(404, "Unknown offer: " + offerId);
       if (std::find(bought.begin(), bought.end(), offer) != bought.end()) {
         return LocalResponse::Error(400, "Offer " + offerId + " is requested twice");
@@ -324,7 +395,7 @@ LocalResponse MockOffersService::Accept(const LocalRequest& request, const std::
     }
     for (const Offer* offer : bought) {
       if (offer->inventoryType != kSkin) continue;
-      const bool championOwned = std::any_of(offers_.begin(), offers_.end(), [&](const Offer& o) {
+      const bool championOwned = std::any_of(offers.begin(), offers.end(), [&](const Offer& o) {
         return o.inventoryType == kChampion && o.itemId == offer->championId && o.owned;
       });
       if (!championOwned && championsBought.count(offer->championId) == 0) {
@@ -332,11 +403,11 @@ LocalResponse MockOffersService::Accept(const LocalRequest& request, const std::
             409, "The skin of offer " + offer->offerId + " needs its champion, which is not owned");
       }
     }
-    if (total > wallet_) {
+    if (total > state.wallet) {
       return LocalResponse::Error(402, "Not enough in the wallet: " + std::to_string(total) +
-                                           " needed, " + std::to_string(wallet_) + " held");
+                                           " needed, " + std::to_string(state.wallet) + " held");
     }
-    wallet_ -= total;
+    state.wallet -= total;
 
     rapidjson::StringBuffer buffer;
     JsonWriter writer(buffer);
@@ -366,7 +437,7 @@ LocalResponse MockOffersService::Accept(const LocalRequest& request, const std::
     Key(writer, "wallet");
     writer.StartObject();
     Key(writer, "qp");
-    writer.Int64(wallet_);
+    writer.Int64(state.wallet);
     writer.EndObject();
     writer.EndObject();
     answer.assign(buffer.GetString(), buffer.GetSize());
@@ -377,17 +448,22 @@ LocalResponse MockOffersService::Accept(const LocalRequest& request, const std::
   return LocalResponse::Json(200, std::move(answer));
 }
 
-LocalResponse MockOffersService::State() const {
+LocalResponse MockOffersService::State(const LocalRequest& request) const {
   std::string json;
   {
     std::lock_guard<std::mutex> guard(mutex_);
-    json = "{\"wallet\":{\"qp\":" + std::to_string(wallet_) +
+    std::string player;
+    if (!FindQueryParameter(request.Query(), "player", player)) player = lastAuthenticated_;
+    // A player not seen yet has the starting state.
+    const auto held = players_.find(player);
+    const Player state = held != players_.end() ? held->second : NewPlayer();
+    json = "{\"wallet\":{\"qp\":" + std::to_string(state.wallet) +
            "},\"tokens\":" + std::to_string(tokens_.size()) + ",\"offers\":";
     std::vector<const Offer*> all;
-    for (const Offer& offer : offers_) all.push_back(&offer);
+    for (const Offer& offer : state.offers) all.push_back(&offer);
     const std::string offers = OffersJson(all, "en_US");
     // {"offers":[...]} without its braces' member name: the list alone.
-    json += offers.substr(10, offers.size() - 11);
+    json += offers.substr(10, offers.size() - 11) + ",\"player\":" + JsonQuote(player);
   }
   return LocalResponse::Json(200, json + "}");
 }

@@ -40,9 +40,9 @@ class MockOffersServiceTest : public ::testing::Test {
     return client_.Send(request);
   }
 
-  std::string Authenticate() {
+  std::string Authenticate(const std::string& idToken = "id") {
     const IncomingResponse response = Call("POST", "/personalized-offers/v1/player/authenticate",
-                                           R"({"tokenType":"jwt","token":"id"})");
+                                           R"({"tokenType":"jwt","token":")" + idToken + "\"}");
     rapidjson::Document answer;
     std::string error;
     EXPECT_TRUE(ParseJson(response.body, answer, error)) << response.body;
@@ -94,6 +94,49 @@ TEST_F(MockOffersServiceTest, ViewingRevealsKnownOffersOnly) {
   ASSERT_TRUE(ParseJson(viewed.body, answer, error));
   ASSERT_EQ(answer["offers"].Size(), 1u);
   EXPECT_TRUE(answer["offers"][0]["revealed"].GetBool());
+}
+
+TEST_F(MockOffersServiceTest, EachPlayerHasCataloguesOfTheirOwnAndEveryCallIsRecorded) {
+  const std::string first = Authenticate("player-1");
+  const std::string second = Authenticate("player-2");
+  ASSERT_EQ(Call("POST", "/personalized-offers/v1/player/offers/view?lang=en_US",
+                 R"({"offers":[{"offerId":"po-skin-3"}]})", first)
+                .status,
+            200u);
+  const auto revealed = [&](const std::string& token) {
+    rapidjson::Document offers;
+    std::string error;
+    EXPECT_TRUE(
+        ParseJson(Call("GET", "/personalized-offers/v1/player/offers?lang=en_US", "", token).body,
+                  offers, error));
+    return offers["offers"][5]["revealed"].GetBool();  // po-skin-3
+  };
+  EXPECT_TRUE(revealed(first));
+  EXPECT_FALSE(revealed(second));
+  EXPECT_EQ(Call("GET", "/personalized-offers/v1/player/offers?lang=", "", "forged").status, 401u);
+
+  const IncomingResponse recorded = Call("GET", "/mock/v1/requests?since=2");
+  ASSERT_EQ(recorded.status, 200u);
+  rapidjson::Document calls;
+  std::string error;
+  ASSERT_TRUE(ParseJson(recorded.body, calls, error)) << recorded.body;
+  ASSERT_EQ(calls["requests"].Size(), 4u);  // the two authentications before it left out
+  const rapidjson::Value& view = calls["requests"][0];
+  EXPECT_EQ(view["sequence"].GetUint64(), 3u);
+  EXPECT_STREQ(view["method"].GetString(), "POST");
+  EXPECT_STREQ(view["target"].GetString(), "/personalized-offers/v1/player/offers/view?lang=en_US");
+  EXPECT_EQ(view["authorization"].GetString(), first);
+  EXPECT_STREQ(view["player"].GetString(), "player-1");
+  EXPECT_EQ(view["status"].GetUint(), 200u);
+  EXPECT_STREQ(view["body"].GetString(), R"({"offers":[{"offerId":"po-skin-3"}]})");
+  EXPECT_STREQ(calls["requests"][2]["player"].GetString(), "player-2");
+  const rapidjson::Value& forged = calls["requests"][3];
+  EXPECT_STREQ(forged["player"].GetString(), "");
+  EXPECT_STREQ(forged["authorization"].GetString(), "forged");
+  EXPECT_EQ(forged["status"].GetUint(), 401u);
+  EXPECT_EQ(Call("GET", "/mock/v1/requests?since=x").status, 400u);
+  // The operator's view of one player, by default the one who authenticated last.
+  EXPECT_NE(Call("GET", "/mock/v1/state").body.find(R"("player":"player-2")"), std::string::npos);
 }
 
 TEST_F(MockOffersServiceTest, AcceptChecksEveryRequestLikeAStrictService) {
