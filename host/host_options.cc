@@ -251,9 +251,9 @@ std::string HelpText(const char* program) {
          "\n"
          "Mock offers service (own port): POST <base>v1/player/authenticate,\n"
          "GET <base>v1/player/offers?lang=, POST <base>v1/player/offers/view?lang=,\n"
-         "POST <base>v1/player/offers/accept?lang=, GET /mock/v1/state[?player=<id token>],\n"
-         "POST /mock/v1/reset; <base> is /personalized-offers/. Each player (id token) has a\n"
-         "catalogue and a wallet of its own.\n";
+         "POST <base>v1/player/offers/accept?lang=; operator: GET /mock/v1/state[?player=<id\n"
+         "token>], GET /mock/v1/requests[?since=N] (the calls received), POST /mock/v1/reset;\n"
+         "<base> is /personalized-offers/. Each id token has a catalogue and wallet of its own.\n";
 }
 
 }  // namespace Tesk::DevHost

@@ -4,6 +4,7 @@
 #include <rapidjson/writer.h>
 
 #include <algorithm>
+#include <charconv>
 #include <ctime>
 #include <set>
 
@@ -25,14 +26,6 @@ void Text(JsonWriter& writer, const std::string& text) {
 
 std::string ServiceToken() { return "mock-" + MakeRandomToken().substr(0, 32); }
 
-template <typename OfferT>
-OfferT* FindOffer(std::vector<OfferT>& offers, const std::string& offerId) {
-  for (OfferT& offer : offers) {
-    if (offer.offerId == offerId) return &offer;
-  }
-  return nullptr;
-}
-
 }  // namespace
 
 std::string IsoUtc(std::chrono::system_clock::time_point time) {
@@ -53,14 +46,15 @@ void MockOffersService::Reset() {
   std::lock_guard<std::mutex> guard(mutex_);
   expirationDate_ = IsoUtc(std::chrono::system_clock::now() + std::chrono::hours(24 * 7));
   players_.clear();
-  lastPlayer_.clear();
 }
 
-std::vector<MockOffersService::Offer> MockOffersService::DemoCatalogue() {
+MockOffersService::Player MockOffersService::NewPlayer() const {
+  Player player;
+  player.wallet = options_.wallet;
   // Four spots: an owned champion with a revealed skin ("Skin"), two
   // champions not owned (one skin revealed, one not), and an owned champion
   // whose skin is not revealed yet.
-  return {
+  player.offers = {
       {"po-champion-1",
        kChampion,
        31,
@@ -142,11 +136,20 @@ std::vector<MockOffersService::Offer> MockOffersService::DemoCatalogue() {
        4,
        64},
   };
+  return player;
 }
 
 MockOffersService::Player& MockOffersService::PlayerState(const std::string& player) {
-  auto [held, made] = players_.try_emplace(player);
-  if (made) held->second = Player{DemoCatalogue(), options_.wallet};
+  auto held = players_.find(player);
+  if (held == players_.end()) {
+    if (players_.size() >= kMaxPlayers) {
+      players_.erase(std::min_element(
+          players_.begin(), players_.end(),
+          [](const auto& a, const auto& b) { return a.second.lastSeen < b.second.lastSeen; }));
+    }
+    held = players_.emplace(player, NewPlayer()).first;
+  }
+  held->second.lastSeen = nextSequence_;
   return held->second;
 }
 
@@ -155,17 +158,26 @@ std::optional<LocalResponse> MockOffersService::Admit(const LocalRequest& head) 
   return AccessGuard(std::string()).Check(head, /*requireToken=*/false);
 }
 
-void MockOffersService::Handle(LocalRequest request, Responder respond) { respond(Route(request)); }
+void MockOffersService::Handle(LocalRequest request, Responder respond) {
+  const std::string_view path = request.Path();
+  if (path == "/mock/v1/state" && request.method == "GET") return respond(State(request));
+  if (path == "/mock/v1/requests" && request.method == "GET") {
+    return respond(RecordedCalls(request));
+  }
+  if (path == "/mock/v1/reset" && request.method == "POST") {
+    Reset();
+    return respond(State(request));
+  }
+  std::string player;
+  LocalResponse response = Route(request, player);
+  if (path.starts_with(options_.basePath)) Record(request, player, response.status);
+  respond(std::move(response));
+}
 
-LocalResponse MockOffersService::Route(const LocalRequest& request) {
+LocalResponse MockOffersService::Route(const LocalRequest& request, std::string& player) {
   const std::string_view path = request.Path();
   std::string locale;
   (void)FindQueryParameter(request.Query(), "lang", locale);
-  if (path == "/mock/v1/state" && request.method == "GET") return State(request);
-  if (path == "/mock/v1/reset" && request.method == "POST") {
-    Reset();
-    return State(request);
-  }
   if (!path.starts_with(options_.basePath)) {
     return LocalResponse::Error(404, "No such endpoint: " + std::string(path));
   }
@@ -185,43 +197,39 @@ LocalResponse MockOffersService::Route(const LocalRequest& request) {
       refusal.headers.push_back({"Allow", kEndpoints[i].method});
       return refusal;
     }
-    if (i == 0) return Authenticate(request);
-    const std::string player = AuthorizedPlayer(request);
+    if (i == 0) return Authenticate(request, player);
+    player = PlayerOf(request);
     if (player.empty()) return LocalResponse::Error(401, "Unknown or expired service token");
     if (i == 1) return ListOffers(player, locale);
     if (i == 2) return View(request, player, locale);
-    return Accept(request, player);
+    return Accept(request, player, locale);
   }
   return LocalResponse::Error(404, "No such endpoint: " + std::string(path));
 }
 
-LocalResponse MockOffersService::Authenticate(const LocalRequest& request) {
+LocalResponse MockOffersService::Authenticate(const LocalRequest& request, std::string& player) {
   rapidjson::Document body;
   std::string error;
   if (!ParseJson(request.body, body, error)) return LocalResponse::Error(400, error);
+  player = StringMember(body, "token");
   if (StringMember(body, "tokenType") != "jwt") {
     return LocalResponse::Error(400, "tokenType must be \"jwt\"");
   }
-  const std::string player = StringMember(body, "token");
   if (player.empty()) return LocalResponse::Error(401, "An id token is needed to authenticate");
   const auto now = std::chrono::system_clock::now();
   Token token{ServiceToken(), now + options_.tokenLifetime, player};
   {
     std::lock_guard<std::mutex> guard(mutex_);
-    if (players_.size() >= options_.maxPlayers && players_.count(player) == 0) {
-      return LocalResponse::Error(503, "The mock holds " + std::to_string(players_.size()) +
-                                           " players, its most: POST /mock/v1/reset");
-    }
     std::erase_if(tokens_, [&](const Token& held) { return held.expires <= now; });
     tokens_.push_back(token);
     (void)PlayerState(player);
-    lastPlayer_ = player;
+    lastAuthenticated_ = player;
   }
   return LocalResponse::Json(200, "{\"token\":" + JsonQuote(token.value) +
                                       ",\"expiration\":" + JsonQuote(IsoUtc(token.expires)) + "}");
 }
 
-std::string MockOffersService::AuthorizedPlayer(const LocalRequest& request) const {
+std::string MockOffersService::PlayerOf(const LocalRequest& request) const {
   const std::string* header = request.Header("authorization");
   if (header == nullptr) return {};
   const auto now = std::chrono::system_clock::now();
@@ -230,6 +238,40 @@ std::string MockOffersService::AuthorizedPlayer(const LocalRequest& request) con
     if (token.value == *header && token.expires > now) return token.player;
   }
   return {};
+}
+
+void MockOffersService::Record(const LocalRequest& request, const std::string& player,
+                               unsigned status) {
+  constexpr size_t kBodyLimit = 4096;
+  const std::string* authorization = request.Header("authorization");
+  std::lock_guard<std::mutex> guard(mutex_);
+  if (calls_.size() >= kMaxRecordedCalls) calls_.pop_front();
+  calls_.push_back({nextSequence_++, request.method, request.target,
+                    authorization != nullptr ? *authorization : std::string(), player, status,
+                    request.body.substr(0, kBodyLimit)});
+}
+
+LocalResponse MockOffersService::RecordedCalls(const LocalRequest& request) const {
+  std::string text;
+  uint64_t since = 0;
+  if (FindQueryParameter(request.Query(), "since", text)) {
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), since);
+    if (error != std::errc() || end != text.data() + text.size()) {
+      return LocalResponse::Error(400, "since needs a sequence number");
+    }
+  }
+  std::string json = "{\"requests\":[";
+  std::lock_guard<std::mutex> guard(mutex_);
+  for (const RecordedCall& call : calls_) {
+    if (call.sequence <= since) continue;
+    if (json.back() != '[') json += ',';
+    json += "{\"sequence\":" + std::to_string(call.sequence) +
+            ",\"method\":" + JsonQuote(call.method) + ",\"target\":" + JsonQuote(call.target) +
+            ",\"authorization\":" + JsonQuote(call.authorization) +
+            ",\"player\":" + JsonQuote(call.player) + ",\"status\":" + std::to_string(call.status) +
+            ",\"body\":" + JsonQuote(call.body) + "}";
+  }
+  return LocalResponse::Json(200, json + "]}");
 }
 
 std::string MockOffersService::OffersJson(const std::vector<const Offer*>& offers,
@@ -279,6 +321,14 @@ LocalResponse MockOffersService::ListOffers(const std::string& player, const std
   return LocalResponse::Json(200, OffersJson(all, locale));
 }
 
+MockOffersService::Offer* MockOffersService::FindOffer(std::vector<Offer>& offers,
+                                                       const std::string& offerId) {
+  for (Offer& offer : offers) {
+    if (offer.offerId == offerId) return &offer;
+  }
+  return nullptr;
+}
+
 LocalResponse MockOffersService::View(const LocalRequest& request, const std::string& player,
                                       const std::string& locale) {
   rapidjson::Document body;
@@ -301,7 +351,8 @@ LocalResponse MockOffersService::View(const LocalRequest& request, const std::st
   return LocalResponse::Json(200, OffersJson(viewed, locale));
 }
 
-LocalResponse MockOffersService::Accept(const LocalRequest& request, const std::string& player) {
+LocalResponse MockOffersService::Accept(const LocalRequest& request, const std::string& player,
+                                        const std::string&) {
   rapidjson::Document body;
   std::string error;
   if (!ParseJson(request.body, body, error)) return LocalResponse::Error(400, error);
@@ -397,25 +448,22 @@ LocalResponse MockOffersService::Accept(const LocalRequest& request, const std::
   return LocalResponse::Json(200, std::move(answer));
 }
 
-LocalResponse MockOffersService::State(const LocalRequest& request) {
-  std::string player;
-  (void)FindQueryParameter(request.Query(), "player", player);
+LocalResponse MockOffersService::State(const LocalRequest& request) const {
   std::string json;
   {
     std::lock_guard<std::mutex> guard(mutex_);
-    if (player.empty()) player = lastPlayer_;
-    // A player the service has not met yet would get the demo catalogue.
+    std::string player;
+    if (!FindQueryParameter(request.Query(), "player", player)) player = lastAuthenticated_;
+    // A player not seen yet has the starting state.
     const auto held = players_.find(player);
-    const Player fresh{DemoCatalogue(), options_.wallet};
-    const Player& state = held != players_.end() ? held->second : fresh;
+    const Player state = held != players_.end() ? held->second : NewPlayer();
     json = "{\"wallet\":{\"qp\":" + std::to_string(state.wallet) +
-           "},\"tokens\":" + std::to_string(tokens_.size()) + ",\"player\":" + JsonQuote(player) +
-           ",\"offers\":";
+           "},\"tokens\":" + std::to_string(tokens_.size()) + ",\"offers\":";
     std::vector<const Offer*> all;
     for (const Offer& offer : state.offers) all.push_back(&offer);
     const std::string offers = OffersJson(all, "en_US");
     // {"offers":[...]} without its braces' member name: the list alone.
-    json += offers.substr(10, offers.size() - 11);
+    json += offers.substr(10, offers.size() - 11) + ",\"player\":" + JsonQuote(player);
   }
   return LocalResponse::Json(200, json + "}");
 }

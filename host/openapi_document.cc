@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstdint>
 #include <string_view>
 #include <vector>
 
@@ -85,11 +86,11 @@ Value Schema(uint32_t type, uint32_t elementType, const std::string& typeName, A
       break;
     default:
       if (type >= kInt8 && type <= kUInt64) {
+        // int32 holds the narrower types; an unsigned 32-bit value needs int64.
         schema.AddMember("type", "integer", a);
-        schema.AddMember(
-            "format", rapidjson::StringRef(type == kInt64 || type == kUInt64 ? "int64" : "int32"),
-            a);
+        schema.AddMember("format", rapidjson::StringRef(type >= kUInt32 ? "int64" : "int32"), a);
         if (type % 2 == 1) schema.AddMember("minimum", 0, a);  // the unsigned codes
+        if (type == kUInt32) schema.AddMember("maximum", UINT32_MAX, a);
       }
       break;  // object, callback and no type: any value
   }

@@ -67,8 +67,10 @@ void PersonalizedOffersPlugin::OnHubEnabled(PluginResourceEventType type,
 }
 
 // A session that becomes ready brings its id token; one that stays ready
-// keeps the token it had. A different player's token, or the end of the
-// session, also ends what the previous player's session held.
+// keeps the token it had, unless it is now another account's: that is
+// another player logging in without a logout in between. A different
+// player's token, or the end of the session, also ends what the previous
+// player's session held.
 void PersonalizedOffersPlugin::OnSession(PluginResourceEventType type,
                                          const Api::LoginSession* session) {
   if (type == PluginResourceEventType::Delete) {
@@ -81,10 +83,14 @@ void PersonalizedOffersPlugin::OnSession(PluginResourceEventType type,
   const bool ready = session->state == Api::LoginSessionStates::SUCCEEDED &&
                      session->accountId != 0 && session->summonerId != 0;
   const bool wasReady = sessionReady_;
+  const bool otherAccount =
+      wasReady && ready && (session->accountId != accountId_ || session->summonerId != summonerId_);
   sessionReady_ = ready;
-  if (wasReady || !ready) return;
-  if (session->idToken != idToken_) ForgetPlayer();
+  if (!ready || (wasReady && !otherAccount)) return;
+  if (otherAccount || session->idToken != idToken_) ForgetPlayer();
   idToken_ = session->idToken;
+  accountId_ = session->accountId;
+  summonerId_ = session->summonerId;
 }
 
 void PersonalizedOffersPlugin::OnLocale(PluginResourceEventType type,

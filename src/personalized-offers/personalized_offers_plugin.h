@@ -103,6 +103,9 @@ class PersonalizedOffersPlugin final : public PluginBase {
   bool themedBackground_ = false;
   bool hubEnabled_ = false;
   std::string idToken_;
+  // The account and summoner of the session that brought the id token.
+  uint64_t accountId_ = 0;
+  uint64_t summonerId_ = 0;
   bool sessionReady_ = false;
   std::string locale_;
   std::map<std::string, std::string> requestHeaders_;

@@ -13,6 +13,7 @@
 #include "base64.h"
 #include "host_process.h"
 #include "json_support.h"
+#include "openapi_check.h"
 
 namespace Tesk::Testing {
 namespace {
@@ -23,27 +24,6 @@ using DevHost::IncomingResponse;
 
 constexpr char kTestPlugin[] = "ktx-be-host-test-routes.so";
 constexpr auto kEventWait = 30s;
-
-rapidjson::Document Json(const IncomingResponse& response) {
-  rapidjson::Document document;
-  std::string error;
-  EXPECT_TRUE(DevHost::ParseJson(response.body, document, error)) << error << ": " << response.body;
-  return document;
-}
-
-uint64_t LiveBytes(const HostProcess& host) {
-  const rapidjson::Document status = Json(host.Send("GET", "/host/v1/status"));
-  return status["memory"]["liveBytes"].GetUint64();
-}
-
-// An event stream opened with the token in its URL, as a browser does.
-std::unique_ptr<RawConnection> OpenEventStream(const HostProcess& host, const std::string& query) {
-  auto stream = std::make_unique<RawConnection>(host.Port());
-  EXPECT_TRUE(stream->SendText("GET /events?token=" + host.Token() + query +
-                               " HTTP/1.1\r\nHost: localhost\r\n\r\n"));
-  EXPECT_TRUE(stream->ReadUntil(": connected\n\n", kEventWait)) << stream->Received();
-  return stream;
-}
 
 class HostWithProjectPlugin : public ::testing::Test {
  protected:
@@ -108,7 +88,7 @@ TEST_F(HostWithProjectPlugin, RefusesBadRequestsClearlyAndKeepsServing) {
     ASSERT_EQ(response.result, DevHost::HttpResultCode::Success) << response.body;
     EXPECT_EQ(response.status, test.status) << response.body;
     if (test.message != nullptr) {
-      EXPECT_NE(DevHost::StringMember(Json(response), "message").find(test.message),
+      EXPECT_NE(DevHost::StringMember(JsonBody(response), "message").find(test.message),
                 std::string::npos)
           << response.body;
     }
@@ -117,7 +97,7 @@ TEST_F(HostWithProjectPlugin, RefusesBadRequestsClearlyAndKeepsServing) {
       host_.Send("GET", "/host/v1/status",
                  {{"Authorization", "Basic " + DevHost::Base64Encode("ktx:" + token)}});
   EXPECT_EQ(basic.status, 200u);
-  EXPECT_TRUE(Json(basic)["running"].GetBool());
+  EXPECT_TRUE(JsonBody(basic)["running"].GetBool());
 }
 
 TEST_F(HostWithProjectPlugin, ResourceChangesBecomeEvents) {
@@ -139,7 +119,7 @@ TEST_F(HostWithProjectPlugin, ResourceChangesBecomeEvents) {
                       {}, "false")
                 .status,
             200u);
-  const rapidjson::Document space = Json(
+  const rapidjson::Document space = JsonBody(
       host_.Send("GET", "/host/v1/resources/tav-platform-config/v1/namespaces/PersonalizedOffers"));
   EXPECT_FALSE(space["HubEnabled"].GetBool());
 
@@ -269,7 +249,7 @@ TEST_F(HostWithTestPlugin, PublishedFunctionsAnswerOverHttp) {
     const IncomingResponse response = host_.Send(test.method, test.target, test.headers, test.body);
     EXPECT_EQ(response.status, test.status);
     if (test.answer.empty()) {
-      EXPECT_FALSE(DevHost::StringMember(Json(response), "message").empty()) << response.body;
+      EXPECT_FALSE(DevHost::StringMember(JsonBody(response), "message").empty()) << response.body;
     } else {
       EXPECT_EQ(response.body, test.answer);
     }
@@ -285,8 +265,8 @@ TEST_F(HostWithTestPlugin, PublishedFunctionsAnswerOverHttp) {
 TEST_F(HostWithTestPlugin, DescribesItselfAndServesSwaggerUi) {
   const IncomingResponse openApi = host_.Send("GET", "/openapi.json");
   ASSERT_EQ(openApi.status, 200u);
-  const rapidjson::Document document = Json(openApi);
-  EXPECT_STREQ(document["openapi"].GetString(), "3.0.3");
+  const rapidjson::Document document = JsonBody(openApi);
+  EXPECT_EQ(JoinLines(OpenApiProblems(document)), "");
   const rapidjson::Value& paths = document["paths"];
   EXPECT_TRUE(paths.HasMember("/host/v1/resources/{uri}"));
   ASSERT_TRUE(paths.HasMember("/host-test/v1/items/{id}"));
@@ -304,7 +284,7 @@ TEST_F(HostWithTestPlugin, DescribesItselfAndServesSwaggerUi) {
                "int32");
 
   const IncomingResponse index = host_.Send("GET", "/");
-  EXPECT_STREQ(Json(index)["plugin"].GetString(), "host-test-routes");
+  EXPECT_STREQ(JsonBody(index)["plugin"].GetString(), "host-test-routes");
 
   const IncomingResponse page = host_.Send("GET", "/docs");
   if (page.status == 503) GTEST_SKIP() << "swagger-ui-dist is not installed: " << page.body;
@@ -322,14 +302,14 @@ TEST_F(HostWithTestPlugin, DescribesItselfAndServesSwaggerUi) {
 TEST_F(HostWithTestPlugin, PluginReachesResourcesTheNetworkAndTheLocalClients) {
   const IncomingResponse session = host_.Send("GET", "/host-test/v1/session");
   EXPECT_EQ(session.status, 200u);
-  EXPECT_STREQ(Json(session)["idToken"].GetString(), "demo-id-token");
+  EXPECT_STREQ(JsonBody(session)["idToken"].GetString(), "demo-id-token");
 
   const std::string mock = "http://127.0.0.1:" + std::to_string(host_.MockPort());
   const IncomingResponse authenticated = host_.Send(
       "POST", "/host-test/v1/fetch", {},
       R"({"method":"POST","url":")" + mock +
           R"(/personalized-offers/v1/player/authenticate","body":"{\"tokenType\":\"jwt\",\"token\":\"t\"}"})");
-  const rapidjson::Document fetched = Json(authenticated);
+  const rapidjson::Document fetched = JsonBody(authenticated);
   EXPECT_EQ(fetched["resultCode"].GetUint(), 0u);
   EXPECT_EQ(fetched["status"].GetUint(), 200u);
   EXPECT_NE(std::string(fetched["body"].GetString()).find("\"expiration\""), std::string::npos);
@@ -338,7 +318,7 @@ TEST_F(HostWithTestPlugin, PluginReachesResourcesTheNetworkAndTheLocalClients) {
   // failed transfer, reported with its text.
   const IncomingResponse refused = host_.Send("POST", "/host-test/v1/fetch", {},
                                               R"({"method":"GET","url":"http://127.0.0.1:1/x"})");
-  const rapidjson::Document failure = Json(refused);
+  const rapidjson::Document failure = JsonBody(refused);
   EXPECT_EQ(failure["resultCode"].GetUint(), 1u);
   EXPECT_FALSE(std::string(failure["body"].GetString()).empty());
 
@@ -364,7 +344,7 @@ TEST_F(HostWithTestPlugin, EventsAndCallbacksReachThePlugin) {
   const IncomingResponse received = host_.Send("GET", "/host-test/v1/received");
   EXPECT_EQ(received.body, R"(["timer","Update /tav-login/v1/session","lcds test.Message"])");
 
-  const rapidjson::Document status = Json(host_.Send("GET", "/host/v1/status"));
+  const rapidjson::Document status = JsonBody(host_.Send("GET", "/host/v1/status"));
   EXPECT_EQ(status["pendingCallbacks"].GetUint(), 1u);  // the one due in an hour
   // Its two, and the three service-proxy events every plug-in subscribes to.
   EXPECT_EQ(status["subscriptions"].Size(), 5u);
@@ -441,9 +421,9 @@ TEST_F(HostWithTestPlugin, BurstOfMixedRequestsIsAnsweredAndLeavesPluginMemoryAs
     return right.load();
   };
   EXPECT_EQ(burst(2, 35), 70);  // warms every path once
-  const uint64_t before = LiveBytes(host_);
+  const uint64_t before = PluginLiveBytes(host_);
   EXPECT_EQ(burst(4, 500), 2000);
-  EXPECT_EQ(LiveBytes(host_), before);
+  EXPECT_EQ(PluginLiveBytes(host_), before);
 }
 
 }  // namespace

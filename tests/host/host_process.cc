@@ -9,6 +9,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <gtest/gtest.h>
+
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
@@ -230,6 +232,16 @@ bool RawConnection::ReadAtLeast(size_t bytes, std::chrono::milliseconds limit) {
   return true;
 }
 
+void RawConnection::ReadAvailable() {
+  pollfd wait{fd_, POLLIN, 0};
+  while (fd_ >= 0 && poll(&wait, 1, 0) > 0) {
+    char buffer[4096];
+    const ssize_t n = recv(fd_, buffer, sizeof buffer, 0);
+    if (n <= 0) return;
+    received_.append(buffer, static_cast<size_t>(n));
+  }
+}
+
 std::string RawConnection::ReadWebSocketText(std::chrono::milliseconds limit) {
   // Frames from the server are not masked: 2 bytes, 2 more for a length of
   // 126 to 65535, then the data.
@@ -246,6 +258,26 @@ std::string RawConnection::ReadWebSocketText(std::chrono::milliseconds limit) {
   std::string text = received_.substr(header, length);
   received_.erase(0, header + length);
   return text;
+}
+
+rapidjson::Document JsonBody(const DevHost::IncomingResponse& response) {
+  rapidjson::Document document;
+  std::string error;
+  EXPECT_TRUE(DevHost::ParseJson(response.body, document, error)) << error << ": " << response.body;
+  return document;
+}
+
+uint64_t PluginLiveBytes(const HostProcess& host) {
+  const rapidjson::Document status = JsonBody(host.Send("GET", "/host/v1/status"));
+  return status["memory"]["liveBytes"].GetUint64();
+}
+
+std::unique_ptr<RawConnection> OpenEventStream(const HostProcess& host, const std::string& query) {
+  auto stream = std::make_unique<RawConnection>(host.Port());
+  EXPECT_TRUE(stream->SendText("GET /events?token=" + host.Token() + query +
+                               " HTTP/1.1\r\nHost: localhost\r\n\r\n"));
+  EXPECT_TRUE(stream->ReadUntil(": connected\n\n", std::chrono::seconds(30))) << stream->Received();
+  return stream;
 }
 
 }  // namespace Tesk::Testing

@@ -3,10 +3,12 @@
 // and token from it, and stops the host with SIGTERM.
 #pragma once
 
+#include <rapidjson/document.h>
 #include <sys/types.h>
 
 #include <chrono>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -70,6 +72,8 @@ class RawConnection {
   // closed (false); everything read stays in Received().
   bool ReadUntil(const std::string& marker, std::chrono::milliseconds limit);
   bool ReadAtLeast(size_t bytes, std::chrono::milliseconds limit);
+  // Takes what has already arrived, without waiting.
+  void ReadAvailable();
   // True when the peer closed the connection within `limit`.
   bool WaitForClose(std::chrono::milliseconds limit);
   [[nodiscard]] const std::string& Received() const { return received_; }
@@ -85,5 +89,17 @@ class RawConnection {
   int fd_ = -1;
   std::string received_;
 };
+
+// The answer's body as JSON; a test failure when it is not JSON.
+[[nodiscard]] rapidjson::Document JsonBody(const DevHost::IncomingResponse& response);
+
+// The bytes the plug-in holds now, from the host's status.
+[[nodiscard]] uint64_t PluginLiveBytes(const HostProcess& host);
+
+// A Server-Sent Events stream of the host, opened with the token in its URL
+// as a browser does; `query` adds to that URL ("&events=<name or URI>,...").
+// Connected when it returns.
+[[nodiscard]] std::unique_ptr<RawConnection> OpenEventStream(const HostProcess& host,
+                                                             const std::string& query);
 
 }  // namespace Tesk::Testing

@@ -357,6 +357,14 @@ TEST_F(OffersFeature, ANewPlayerAuthenticatesAfresh) {
   ASSERT_FALSE(world_.Get(kOffers).failed);
   EXPECT_EQ(Header(world_.ServiceCalls("v1/player/offers?").at(0), "authorization"),
             "service-token-id-token-3");
+
+  // Another account's ready session while one is ready: another player too.
+  world_.SetResource(kSession, OffersWorld::Session(4, "id-token-4"));
+  world_.Host().ClearRecordings();
+  ASSERT_FALSE(world_.Get(kOffers).failed);
+  ASSERT_EQ(world_.ServiceCalls("v1/player/authenticate").size(), 1u);
+  EXPECT_EQ(Header(world_.ServiceCalls("v1/player/offers?").at(0), "authorization"),
+            "service-token-id-token-4");
 }
 
 TEST_F(OffersFeature, SessionReadinessDecidesWhichIdTokenIsUsed) {
