@@ -1,7 +1,6 @@
 // The seven routes under "/tav-personalized-offers/v1/", and the bundle rule
 // of reveal and purchase by id: a skin offer goes with the champion offer of
 // its spot.
-#include "codecs/json.h"
 #include "diagnostics/format.h"
 #include "personalized-offers/offer_pairing.h"
 #include "personalized-offers/personalized_offers_plugin.h"
@@ -44,13 +43,7 @@ Outcome<UiOffers> PersonalizedOffersPlugin::RevealById(const std::string& id) {
   if (!hubEnabled_) return Outcome<UiOffers>::Error(404, kNotEnabled);
   EnsureToken();
   const Api::Offer champion = PairedChampionOffer(offerCache_, id);
-  const Api::OfferIds ids{{Api::OfferId{id}, Api::OfferId{champion.offerId}}};
-  const JsonWriteResult body = WriteJsonFrom(ids, &Registry(), "\r\n");
-  if (!body.ok) {
-    return Outcome<UiOffers>::Error(
-        500, Format("Error serializing payload of type OfferIds: %s", body.text));
-  }
-  return SendView(body.text);
+  return SendView(Api::OfferIds{{Api::OfferId{id}, Api::OfferId{champion.offerId}}});
 }
 
 // The offer, and its spot's champion offer when the player does not own that
@@ -75,12 +68,7 @@ Outcome<Api::PurchaseResponse> PersonalizedOffersPlugin::PurchaseById(const std:
       requests.offers.push_back(std::move(championRequest));
     }
   }
-  const JsonWriteResult body = WriteJsonFrom(requests, &Registry(), "\r\n");
-  if (!body.ok) {
-    return Outcome<Result>::Error(
-        500, Format("Error serializing payload of type OfferRequests: %s", body.text));
-  }
-  return SendAccept(body.text);
+  return SendAccept(requests);
 }
 
 }  // namespace Tesk::Client::PersonalizedOffers

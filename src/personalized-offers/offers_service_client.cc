@@ -127,17 +127,18 @@ void PersonalizedOffersPlugin::RefreshOffers() {
 Outcome<UiOffers> PersonalizedOffersPlugin::MarkViewed(const Api::OfferIds& ids) {
   if (!hubEnabled_) return Failure<UiOffers>(404, kNotEnabled);
   EnsureToken();
+  return SendView(ids);
+}
+
+// From writing the body on: shared by reveal by list and by id.
+Outcome<UiOffers> PersonalizedOffersPlugin::SendView(const Api::OfferIds& ids) {
   const JsonWriteResult body = WriteJsonFrom(ids, &Registry(), "\r\n");
   if (!body.ok) {
     return Failure<UiOffers>(500,
                              Format("Error serializing payload of type OfferIds: %s", body.text));
   }
-  return SendView(body.text);
-}
-
-Outcome<UiOffers> PersonalizedOffersPlugin::SendView(const std::string& body) {
   const std::string url = ServiceUrl("v1/player/offers/view") + LocaleQuery();
-  const HttpResponse response = CallService(HttpMethod::Post, url, body);
+  const HttpResponse response = CallService(HttpMethod::Post, url, body.text);
   if (ServiceCallFailed(response)) {
     return Failure<UiOffers>(500, Format("Could not mark offer as viewed from %s with error: %s",
                                          url, ResponseText(response)));
@@ -151,21 +152,22 @@ Outcome<UiOffers> PersonalizedOffersPlugin::SendView(const std::string& body) {
 
 Outcome<Api::PurchaseResponse> PersonalizedOffersPlugin::Accept(
     const Api::OfferRequests& requests) {
-  using Result = Api::PurchaseResponse;
-  if (!hubEnabled_) return Failure<Result>(404, kNotEnabled);
+  if (!hubEnabled_) return Failure<Api::PurchaseResponse>(404, kNotEnabled);
   EnsureToken();
+  return SendAccept(requests);
+}
+
+// From writing the body on: shared by purchase by list and by id.
+Outcome<Api::PurchaseResponse> PersonalizedOffersPlugin::SendAccept(
+    const Api::OfferRequests& requests) {
+  using Result = Api::PurchaseResponse;
   const JsonWriteResult body = WriteJsonFrom(requests, &Registry(), "\r\n");
   if (!body.ok) {
     return Failure<Result>(
         500, Format("Error serializing payload of type OfferRequests: %s", body.text));
   }
-  return SendAccept(body.text);
-}
-
-Outcome<Api::PurchaseResponse> PersonalizedOffersPlugin::SendAccept(const std::string& body) {
-  using Result = Api::PurchaseResponse;
   const std::string url = ServiceUrl("v1/player/offers/accept") + LocaleQuery();
-  const HttpResponse response = CallService(HttpMethod::Post, url, body);
+  const HttpResponse response = CallService(HttpMethod::Post, url, body.text);
   if (ServiceCallFailed(response)) {
     return Failure<Result>(
         500, Format("Could not accept offer from %s with error: %s", url, ResponseText(response)));

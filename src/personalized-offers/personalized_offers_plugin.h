@@ -90,8 +90,9 @@ class PersonalizedOffersPlugin final : public PluginBase {
   HttpResponse CallService(HttpMethod method, const std::string& url, std::string body);
   [[nodiscard]] std::string ServiceUrl(const char* relativePath) const;
   [[nodiscard]] std::string LocaleQuery() const;
-  Outcome<UiOffers> SendView(const std::string& body);
-  Outcome<Api::PurchaseResponse> SendAccept(const std::string& body);
+  // The view and accept calls from writing their body on.
+  Outcome<UiOffers> SendView(const Api::OfferIds& ids);
+  Outcome<Api::PurchaseResponse> SendAccept(const Api::OfferRequests& requests);
 
   std::string serviceToken_;
   std::string tokenExpiration_;
