@@ -71,14 +71,6 @@ class PersonalizedOffersPlugin final : public PluginBase {
   // --- LCDS ---
   void OnStoreFulfillment(const Api::StoreFulfillmentNotification& notification);
 
-  // What tests and the development host look at.
-  [[nodiscard]] bool HubEnabled() const { return hubEnabled_; }
-  [[nodiscard]] bool ThemedBackground() const { return themedBackground_; }
-  [[nodiscard]] const std::string& ServiceBaseUrl() const { return serviceBaseUrl_; }
-  [[nodiscard]] const std::string& ServiceToken() const { return serviceToken_; }
-  [[nodiscard]] const std::vector<Api::Offer>& OfferCache() const { return offerCache_; }
-  [[nodiscard]] bool OffersLoaded() const { return offersLoaded_; }
-
  private:
   void DeclareRoutes();
   // Forgets the service token, its expiry and the "authorization" header, and
