@@ -1,18 +1,22 @@
 #!/usr/bin/env bash
-# Builds ktx-bench-codecs (32-bit), runs it with repetitions and prints, per
+# Builds ktx-bench-codecs, runs it with repetitions and prints, per
 # corpus and as the geometric mean over the corpora, every contender's speed
 # relative to its format's limit and ours relative to each peer. Speed ratio
 # A/B = median time of B / median time of A (above 1: A is faster). Extra
 # arguments go to the benchmark program (e.g. --benchmark_filter=yaml_read/).
 set -euo pipefail
 cd "$(dirname "$0")/.."
+# The first argument names the preset: the native optimised build by default,
+# or the 32-bit product build (linux-x86), whose programs run under emulation here.
+preset=linux-x64-release
+if [ $# -gt 0 ] && [[ $1 != -* ]]; then preset=$1; shift; fi
 bash scripts/bootstrap.sh >/dev/null
-cmake --preset linux-x86 >/dev/null
-cmake --build --preset linux-x86 -j1 --target ktx-bench-codecs
-out=build/linux-x86/bench/codecs_bench.json
+cmake --preset "$preset" >/dev/null
+cmake --build --preset "$preset" -j"$(nproc)" --target ktx-bench-codecs
+out=build/$preset/bench/codecs_bench.json
 # Repetitions interleaved at random, so that a burst of load on the shared
 # machine does not fall on one contender only.
-build/linux-x86/bin/ktx-bench-codecs --benchmark_repetitions=7 \
+build/$preset/bin/ktx-bench-codecs --benchmark_repetitions=7 \
   --benchmark_report_aggregates_only=true --benchmark_enable_random_interleaving=true \
   --benchmark_out="$out" --benchmark_out_format=json "$@"
 
