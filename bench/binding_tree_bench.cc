@@ -4,7 +4,7 @@
 // once before the benchmarks start. Each operation is timed alone (the build
 // that a destroy needs, or the destruction after a build or a copy, runs with
 // the timer paused). The memory of each tree, measured once outside the timing
-// with HeapMeter (usable bytes of every heap block plus binding pool pages), is
+// with HeapMeter (usable bytes of every heap block), is
 // reported as the counter "bytes".
 #include <benchmark/benchmark.h>
 #include <rapidjson/document.h>
@@ -20,7 +20,6 @@
 #include <vector>
 
 #include "binding/binding_property.h"
-#include "binding/page_pool.h"
 #include "support/heap_meter.h"
 
 namespace Tesk::Bench {
@@ -425,9 +424,6 @@ HeapUse MeasureCopy(const Shape& shape) {
 void ReportMemory(benchmark::State& state, const HeapUse& use) {
   state.counters["bytes"] = static_cast<double>(use.TotalBytes());
   state.counters["heap_blocks"] = static_cast<double>(use.heapBlocks);
-  if (use.poolPageBytes != 0) {
-    state.counters["pool_pages"] = static_cast<double>(use.poolPageBytes / kBindingPageSize);
-  }
 }
 
 // Memory does not vary between runs: our benchmarks also report it as ratios

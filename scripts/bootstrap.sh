@@ -6,7 +6,7 @@ set -euo pipefail
 packages_amd64=(
   build-essential cmake ninja-build pkg-config git clang-format clang lld libclang-rt-14-dev
   g++-multilib gcc-multilib
-  googletest libgtest-dev libbenchmark-dev libyaml-cpp-dev
+  googletest libgtest-dev libbenchmark-dev libyaml-cpp0.7
   rapidjson-dev libyaml-dev nlohmann-json3-dev
   g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix mingw-w64-i686-dev
   wine wine32 binutils-mingw-w64-i686

@@ -7,7 +7,6 @@
 #include <cstdlib>
 #include <new>
 
-#include "binding/page_pool.h"
 #include "diagnostics/sdk_allocator.h"
 #include "platform/platform.h"
 
@@ -55,7 +54,6 @@ HeapMeter::HeapMeter() {
   const Memory::AllocationCounters sdk = Memory::ReadAllocationCounters();
   sdkLiveBytes_ = static_cast<int64_t>(sdk.bytesAllocated - sdk.bytesFreed);
   sdkLiveBlocks_ = static_cast<int64_t>(sdk.allocations - sdk.frees);
-  pagesInUse_ = PagePool::Statistics().pagesInUse;
   counts = Counts{true, 0, 0, 0, 0};
 }
 
@@ -67,8 +65,6 @@ HeapUse HeapMeter::Read() const {
   use.operatorNewBytes = counts.newBytes;
   use.crtBytes = counts.crtBytes;
   use.sdkBytes = static_cast<int64_t>(sdk.bytesAllocated - sdk.bytesFreed) - sdkLiveBytes_;
-  use.poolPageBytes = (static_cast<int64_t>(PagePool::Statistics().pagesInUse) - pagesInUse_) *
-                      static_cast<int64_t>(kBindingPageSize);
   use.heapBlocks = counts.newBlocks + counts.crtBlocks +
                    static_cast<int64_t>(sdk.allocations - sdk.frees) - sdkLiveBlocks_;
   return use;

@@ -2,7 +2,7 @@
 // project's trees and for the peers beside them. While a meter is alive it
 // counts the usable bytes of every block taken through the program's global
 // operator new and through CountingCrtAllocator, and it reads the SDK
-// allocator's counters and the binding page pool; Read() sums what is live now
+// allocator's counters; Read() sums what is live now
 // and was not before. One meter at a time, on one thread (benchmarks only).
 #pragma once
 
@@ -15,12 +15,9 @@ struct HeapUse {
   int64_t operatorNewBytes = 0;  // global operator new (std::allocator, ...)
   int64_t crtBytes = 0;          // CountingCrtAllocator (a RapidJSON pool's chunks)
   int64_t sdkBytes = 0;          // Memory::Allocate
-  int64_t poolPageBytes = 0;     // PagePool pages in use, 4096 bytes each
-  int64_t heapBlocks = 0;        // live blocks of the three heaps (pages not included)
+  int64_t heapBlocks = 0;        // live blocks of the three heaps
 
-  [[nodiscard]] int64_t TotalBytes() const {
-    return operatorNewBytes + crtBytes + sdkBytes + poolPageBytes;
-  }
+  [[nodiscard]] int64_t TotalBytes() const { return operatorNewBytes + crtBytes + sdkBytes; }
 };
 
 class HeapMeter {
@@ -36,7 +33,6 @@ class HeapMeter {
  private:
   int64_t sdkLiveBytes_;
   int64_t sdkLiveBlocks_;
-  int64_t pagesInUse_;
 };
 
 // A base allocator with the interface RapidJSON's MemoryPoolAllocator expects

@@ -135,6 +135,10 @@ void BuildHelp(BindingResult& result, const BindingRegistry& registry,
   result.ok = true;
   BindingProperty help;
   help.MakeStructure();
+  // All three members first: adding a member may move the others.
+  help.MemberRef("functions");
+  help.MemberRef("types");
+  help.MemberRef("events");
   BindingProperty& functionsOut = help.MemberRef("functions");
   BindingProperty& typesOut = help.MemberRef("types");
   BindingProperty& eventsOut = help.MemberRef("events");

@@ -3,27 +3,29 @@
 #include <cinttypes>
 #include <cstdio>
 #include <cstring>
+#include <new>
 #include <stdexcept>
 #include <utility>
 
 namespace Tesk {
 
+using BindingInternal::ArrayHeader;
 using BindingInternal::BlobBlock;
-using BindingInternal::CollectionBlock;
+using BindingInternal::ElementsOf;
+using BindingInternal::EmptyArray;
 using BindingInternal::EnumCell;
 using BindingInternal::InternedString;
-using BindingInternal::MemberMap;
-using BindingInternal::StructureBlock;
+using BindingInternal::MemberSlot;
+using BindingInternal::MembersOf;
+using BindingInternal::NameLess;
+using BindingInternal::StringBlock;
 using Kind = BindingPropertyKind;
+
+static_assert(sizeof(BindingProperty) == 16, "a value is 16 bytes in every build");
 
 namespace {
 
 constexpr char kLengthError[] = "vector<T> too long";
-
-bool IsHeapKind(Kind kind) {
-  return kind == Kind::String || kind == Kind::Blob || kind == Kind::Enum ||
-         kind == Kind::Collection || kind == Kind::Structure;
-}
 
 // Names and lookups end at the first NUL, as interned texts do. The length
 // comes back in a register: a view returned through memory (the 32-bit x86
@@ -35,12 +37,185 @@ size_t LengthToNul(std::string_view text) {
 
 std::string_view CutAtNul(std::string_view text) { return {text.data(), LengthToNul(text)}; }
 
-template <class Block>
-Block* NewBlock(BindingStorage& storage) {
-  return static_cast<Block*>(storage.AllocateBlock(sizeof(Block)));
+size_t ElementArrayBytes(uint32_t capacity) {
+  return sizeof(ArrayHeader) + size_t{capacity} * sizeof(BindingProperty);
+}
+
+size_t MemberArrayBytes(uint32_t capacity) {
+  return sizeof(ArrayHeader) + size_t{capacity} * sizeof(MemberSlot);
+}
+
+// The capacity after growing one that cannot hold `needed` items: by half,
+// at least to `needed` and to 4, at most to kMaxCollectionSize.
+uint32_t GrownCapacity(uint32_t capacity, uint32_t needed) {
+  uint64_t grown = uint64_t{capacity} + capacity / 2;
+  if (grown < needed) grown = needed;
+  if (grown < 4) grown = 4;
+  if (grown > kMaxCollectionSize) grown = kMaxCollectionSize;
+  return static_cast<uint32_t>(grown);
+}
+
+// The position of `name` among `count` sorted members, and whether it is there.
+struct MemberPosition {
+  uint32_t index;
+  bool found;
+};
+
+MemberPosition FindMember(const MemberSlot* members, uint32_t count, std::string_view name) {
+  uint32_t low = 0;
+  uint32_t high = count;
+  // Names are often added in order: try after the last one first.
+  if (count != 0) {
+    const int last = NameLess::Compare(members[count - 1].name->View(), name);
+    if (last < 0) return {count, false};
+    if (last == 0) return {count - 1, true};
+    high = count - 1;
+  }
+  while (low < high) {
+    const uint32_t middle = low + (high - low) / 2;
+    const int order = NameLess::Compare(members[middle].name->View(), name);
+    if (order == 0) return {middle, true};
+    if (order < 0) {
+      low = middle + 1;
+    } else {
+      high = middle;
+    }
+  }
+  return {low, false};
 }
 
 }  // namespace
+
+// Deep copies into one storage. Member names from another storage are interned
+// again; a small cache remembers the last entries seen, since a tree repeats
+// few names many times.
+class BindingProperty::Copier {
+ public:
+  Copier(BindingStorage& storage, const BindingStorage* source)
+      : storage_(storage), sameStorage_(source == &storage) {}
+
+  // `target` is empty and belongs to the storage.
+  void Copy(BindingProperty& target, const BindingProperty& source) {
+    switch (source.Kind()) {
+      case Kind::Empty:
+      case Kind::Bool:
+      case Kind::Signed:
+      case Kind::Unsigned:
+      case Kind::Float:
+        CopyPlain(target, source);
+        return;
+      case Kind::String:
+        if ((source.head_ & kInlineTextBit) != 0) {
+          CopyPlain(target, source);
+        } else {
+          target.payload_.string = NewString(source.payload_.string->View());
+          target.SetKind(Kind::String);
+        }
+        return;
+      case Kind::Blob:
+        target.SetBlob(source.GetBlob());
+        return;
+      case Kind::Enum:
+        target.SetEnum(source.GetEnum());
+        return;
+      case Kind::Collection:
+        CopyElements(target, *source.payload_.array);
+        return;
+      case Kind::Structure:
+        CopyMembers(target, *source.payload_.array);
+        return;
+    }
+  }
+
+  StringBlock* NewString(std::string_view text) {
+    const auto length = static_cast<uint32_t>(text.size());
+    auto* block = static_cast<StringBlock*>(storage_.AllocateBlock(StringBlock::BlockSize(length)));
+    block->length = length;
+    std::memcpy(block->text, text.data(), length);
+    block->text[length] = '\0';
+    return block;
+  }
+
+ private:
+  struct CachedName {
+    const InternedString* from = nullptr;
+    InternedString* to = nullptr;
+  };
+  static constexpr size_t kCachedNames = 64;
+
+  // A value without blocks: its bytes, with this storage's address in the head.
+  void CopyPlain(BindingProperty& target, const BindingProperty& source) {
+    std::memcpy(static_cast<void*>(&target), &source, sizeof(BindingProperty));
+    target.head_ =
+        (source.head_ & ~(kStorageMask | kOwnsStorageBit)) | reinterpret_cast<uintptr_t>(&storage_);
+  }
+
+  void CopyElements(BindingProperty& target, const ArrayHeader& from) {
+    const uint32_t count = from.size;
+    target.payload_.array = EmptyArray();
+    target.SetKind(Kind::Collection);
+    if (count == 0) return;
+    auto* header = static_cast<ArrayHeader*>(storage_.AllocateBlock(ElementArrayBytes(count)));
+    header->size = 0;
+    header->capacity = count;
+    target.payload_.array = header;
+    const BindingProperty* source = ElementsOf(&from);
+    BindingProperty* elements = ElementsOf(header);
+    for (uint32_t i = 0; i < count; ++i) {
+      if (!source[i].HoldsBlock()) {
+        CopyPlain(elements[i], source[i]);
+        header->size = i + 1;
+      } else {
+        elements[i].MakeChildOf(&storage_);
+        header->size = i + 1;
+        Copy(elements[i], source[i]);
+      }
+    }
+  }
+
+  void CopyMembers(BindingProperty& target, const ArrayHeader& from) {
+    const uint32_t count = from.size;
+    target.payload_.array = EmptyArray();
+    target.SetKind(Kind::Structure);
+    if (count == 0) return;
+    auto* header = static_cast<ArrayHeader*>(storage_.AllocateBlock(MemberArrayBytes(count)));
+    header->size = 0;
+    header->capacity = count;
+    target.payload_.array = header;
+    const MemberSlot* source = MembersOf(&from);
+    MemberSlot* members = MembersOf(header);
+    for (uint32_t i = 0; i < count; ++i) {
+      members[i].name = Name(source[i].name);
+      if (!source[i].value.HoldsBlock()) {
+        CopyPlain(members[i].value, source[i].value);
+        header->size = i + 1;
+      } else {
+        members[i].value.MakeChildOf(&storage_);
+        header->size = i + 1;
+        Copy(members[i].value, source[i].value);
+      }
+    }
+  }
+
+  InternedString* Name(InternedString* name) {
+    if (sameStorage_) {
+      BindingStorage::AddReference(name);
+      return name;
+    }
+    CachedName& cached = names_[(reinterpret_cast<uintptr_t>(name) >> 4) % kCachedNames];
+    if (cached.from == name) {
+      BindingStorage::AddReference(cached.to);
+      return cached.to;
+    }
+    InternedString* interned = storage_.Intern(*name);
+    cached = {name, interned};
+    return interned;
+  }
+
+  BindingStorage& storage_;
+  const bool sameStorage_;
+  CachedName names_[kCachedNames];
+};
 
 const BindingProperty& EmptyBindingProperty() {
   static const BindingProperty empty;
@@ -49,23 +224,32 @@ const BindingProperty& EmptyBindingProperty() {
 
 BindingProperty::BindingProperty(const BindingProperty& other) {
   try {
-    if (other.ownsStorage_ && other.storage_ != nullptr && IsHeapKind(other.kind_)) {
-      // A whole tree: its table holds exactly the texts the copy will intern.
-      EnsureStorage().ReserveInterned(other.storage_->InternedCount());
+    const BindingStorage* source = other.Storage();
+    if (other.OwnsStorage() && source != nullptr && other.HoldsBlock()) {
+      // A whole tree: its table holds exactly the names the copy will intern,
+      // and its chunks the bytes its small blocks need.
+      BindingStorage& storage = EnsureStorage();
+      storage.ReserveInterned(source->InternedCount());
+      storage.ReserveBytes(source->SmallBytesInUse());
     }
     CopyFrom(other);
   } catch (...) {
     // No destructor runs for a constructor that throws: drop the partial copy.
-    BindingStorage::Destroy(storage_);
+    BindingStorage::Destroy(Storage());
     throw;
   }
 }
 
+void BindingProperty::SwapBytes(BindingProperty& other) noexcept {
+  unsigned char mine[sizeof(BindingProperty)];
+  std::memcpy(mine, static_cast<const void*>(this), sizeof mine);
+  std::memcpy(static_cast<void*>(this), &other, sizeof mine);
+  std::memcpy(static_cast<void*>(&other), mine, sizeof mine);
+}
+
 BindingProperty::BindingProperty(BindingProperty&& other) noexcept {
-  if (other.ownsStorage_) {
-    std::swap(payload_, other.payload_);
-    std::swap(storage_, other.storage_);
-    std::swap(kind_, other.kind_);
+  if (other.OwnsStorage()) {
+    SwapBytes(other);
     other.Reset();
   } else {
     CopyFrom(other);
@@ -75,7 +259,7 @@ BindingProperty::BindingProperty(BindingProperty&& other) noexcept {
 
 BindingProperty& BindingProperty::operator=(const BindingProperty& other) {
   if (this == &other) return *this;
-  if (other.storage_ != nullptr && other.storage_ == storage_) {
+  if (other.Storage() != nullptr && other.Storage() == Storage()) {
     // The source is part of this tree (maybe of this very value): copy it out first.
     BindingProperty detached(other);
     return *this = std::move(detached);
@@ -87,14 +271,12 @@ BindingProperty& BindingProperty::operator=(const BindingProperty& other) {
 
 BindingProperty& BindingProperty::operator=(BindingProperty&& other) noexcept {
   if (this == &other) return *this;
-  if (ownsStorage_ && other.ownsStorage_) {
-    std::swap(payload_, other.payload_);
-    std::swap(storage_, other.storage_);
-    std::swap(kind_, other.kind_);
+  if (OwnsStorage() && other.OwnsStorage()) {
+    SwapBytes(other);
     other.Reset();
     return *this;
   }
-  if (other.storage_ != nullptr && other.storage_ == storage_) {
+  if (other.Storage() != nullptr && other.Storage() == Storage()) {
     // Same tree: detach the source first, so that unwrapping a value's own
     // member (value = std::move(value.MemberRef("data"))) works.
     BindingProperty detached(other);
@@ -110,55 +292,50 @@ BindingProperty& BindingProperty::operator=(BindingProperty&& other) noexcept {
 }
 
 BindingProperty::~BindingProperty() {
-  if (ownsStorage_) {
+  if (OwnsStorage()) {
     // The whole tree lives in the storage: drop it without visiting it.
-    BindingStorage::Destroy(storage_);
-  } else if (IsHeapKind(kind_)) {
+    BindingStorage::Destroy(Storage());
+  } else if (HoldsBlock()) {
     ReleasePayload();
   }
 }
 
 void BindingProperty::Reset() noexcept {
-  if (IsHeapKind(kind_)) {
-    if (ownsStorage_) {
-      storage_->Clear();
+  if (HoldsBlock()) {
+    if (OwnsStorage()) {
+      Storage()->Clear();
     } else {
       ReleasePayload();
     }
   }
-  kind_ = Kind::Empty;
+  SetKind(Kind::Empty);
   payload_.unsignedValue = 0;
 }
 
 void BindingProperty::ReleasePayload() noexcept {
-  BindingStorage& storage = *storage_;
-  switch (kind_) {
+  BindingStorage& storage = *Storage();
+  switch (Kind()) {
     case Kind::String:
-      storage.Release(payload_.string);
+      storage.FreeBlock(payload_.string, StringBlock::BlockSize(payload_.string->length));
       break;
     case Kind::Blob:
-      storage.FreeBlock(payload_.blob->bytes, payload_.blob->size);
-      storage.FreeBlock(payload_.blob, sizeof(BlobBlock));
+      storage.FreeBlock(payload_.blob, BlobBlock::BlockSize(payload_.blob->size));
       break;
     case Kind::Enum:
       storage.FreeBlock(payload_.enumCell, sizeof(EnumCell));
       break;
     case Kind::Collection: {
-      CollectionBlock* block = payload_.collection;
-      for (uint32_t i = 0; i < block->size; ++i) {
-        if (IsHeapKind(block->elements[i].kind_)) block->elements[i].ReleasePayload();
+      ArrayHeader* header = payload_.array;
+      BindingProperty* elements = ElementsOf(header);
+      for (uint32_t i = 0; i < header->size; ++i) {
+        if (elements[i].HoldsBlock()) elements[i].ReleasePayload();
       }
-      storage.FreeBlock(block->elements, size_t{block->capacity} * sizeof(BindingProperty));
-      storage.FreeBlock(block, sizeof(CollectionBlock));
+      if (header->capacity != 0) storage.FreeBlock(header, ElementArrayBytes(header->capacity));
       break;
     }
-    case Kind::Structure: {
-      StructureBlock* block = payload_.structure;
-      for (auto& member : block->members) storage.Release(member.first);
-      block->~StructureBlock();
-      storage.FreeBlock(block, sizeof(StructureBlock));
+    case Kind::Structure:
+      ReleaseMembers();
       break;
-    }
     case Kind::Empty:
     case Kind::Bool:
     case Kind::Signed:
@@ -168,88 +345,108 @@ void BindingProperty::ReleasePayload() noexcept {
   }
 }
 
-BindingStorage& BindingProperty::EnsureStorage() {
-  if (storage_ == nullptr) {
-    storage_ = BindingStorage::Create();
-    if (storage_ == nullptr) throw std::bad_alloc();
+void BindingProperty::ReleaseMembers() noexcept {
+  BindingStorage& storage = *Storage();
+  ArrayHeader* header = payload_.array;
+  MemberSlot* members = MembersOf(header);
+  for (uint32_t i = 0; i < header->size; ++i) {
+    storage.Release(members[i].name);
+    if (members[i].value.HoldsBlock()) members[i].value.ReleasePayload();
   }
-  return *storage_;
+  if (header->capacity != 0) storage.FreeBlock(header, MemberArrayBytes(header->capacity));
+}
+
+BindingStorage& BindingProperty::EnsureStorage() {
+  BindingStorage* storage = Storage();
+  if (storage == nullptr) {
+    storage = BindingStorage::Create();
+    if (storage == nullptr) throw std::bad_alloc();
+    head_ = (head_ & kTagMask) | reinterpret_cast<uintptr_t>(storage);
+  }
+  return *storage;
 }
 
 void BindingProperty::SetBool(bool value) {
   Reset();
-  kind_ = Kind::Bool;
+  SetKind(Kind::Bool);
   payload_.boolean = value ? 1 : 0;
 }
 
 void BindingProperty::SetSigned(int64_t value) {
   Reset();
-  kind_ = Kind::Signed;
+  SetKind(Kind::Signed);
   payload_.signedValue = value;
 }
 
 void BindingProperty::SetUnsigned(uint64_t value) {
   Reset();
-  kind_ = Kind::Unsigned;
+  SetKind(Kind::Unsigned);
   payload_.unsignedValue = value;
 }
 
 void BindingProperty::SetFloat(double value) {
   Reset();
-  kind_ = Kind::Float;
+  SetKind(Kind::Float);
   payload_.floatValue = value;
+}
+
+void BindingProperty::SetInlineText(std::string_view text) {
+  // The storage address stays in the head; the text overwrites what follows it.
+  char* at = InlineText();
+  std::memcpy(at, text.data(), text.size());
+  at[text.size()] = '\0';
+  reinterpret_cast<unsigned char*>(this)[15] =
+      static_cast<unsigned char>(kInlineCapacity - text.size());
+  head_ = (head_ & ~kKindMask) | kInlineTextBit | static_cast<uintptr_t>(Kind::String);
 }
 
 void BindingProperty::SetString(std::string_view text) {
   Reset();
-  payload_.string = EnsureStorage().Intern(text);
-  kind_ = Kind::String;
+  text = CutAtNul(text);
+  if (text.size() <= kInlineCapacity) {
+    SetInlineText(text);
+    return;
+  }
+  if (text.size() > UINT32_MAX - 64) throw std::length_error(kLengthError);
+  BindingStorage& storage = EnsureStorage();
+  payload_.string = Copier(storage, nullptr).NewString(text);
+  SetKind(Kind::String);
 }
 
 void BindingProperty::SetBlob(std::span<const uint8_t> bytes) {
   Reset();
-  BindingStorage& storage = EnsureStorage();
-  auto* block = NewBlock<BlobBlock>(storage);
-  block->size = static_cast<uint32_t>(bytes.size());
-  block->bytes = nullptr;
-  if (!bytes.empty()) {
-    try {
-      block->bytes = static_cast<uint8_t*>(storage.AllocateBlock(bytes.size()));
-    } catch (...) {
-      storage.FreeBlock(block, sizeof(BlobBlock));
-      throw;
-    }
-    std::memcpy(block->bytes, bytes.data(), bytes.size());
-  }
+  if (bytes.size() > UINT32_MAX - 64) throw std::length_error(kLengthError);
+  const auto size = static_cast<uint32_t>(bytes.size());
+  auto* block = static_cast<BlobBlock*>(EnsureStorage().AllocateBlock(BlobBlock::BlockSize(size)));
+  block->size = size;
+  if (size != 0) std::memcpy(block->bytes, bytes.data(), size);
   payload_.blob = block;
-  kind_ = Kind::Blob;
+  SetKind(Kind::Blob);
 }
 
 void BindingProperty::SetEnum(BindingEnumValue value) {
   Reset();
-  auto* cell = NewBlock<EnumCell>(EnsureStorage());
+  auto* cell = static_cast<EnumCell*>(EnsureStorage().AllocateBlock(sizeof(EnumCell)));
   cell->value = value.value;
   cell->type = value.type;
   payload_.enumCell = cell;
-  kind_ = Kind::Enum;
+  SetKind(Kind::Enum);
 }
 
 void BindingProperty::MakeCollection() {
-  if (kind_ == Kind::Collection) return;
+  if (Kind() == Kind::Collection) return;
   Reset();
-  auto* block = NewBlock<CollectionBlock>(EnsureStorage());
-  *block = CollectionBlock{nullptr, 0, 0};
-  payload_.collection = block;
-  kind_ = Kind::Collection;
+  EnsureStorage();
+  payload_.array = EmptyArray();
+  SetKind(Kind::Collection);
 }
 
 void BindingProperty::MakeStructure() {
-  if (kind_ == Kind::Structure) return;
+  if (Kind() == Kind::Structure) return;
   Reset();
-  BindingStorage& storage = EnsureStorage();
-  void* memory = storage.AllocateBlock(sizeof(StructureBlock));
-  payload_.structure = new (memory) StructureBlock(&storage);
-  kind_ = Kind::Structure;
+  EnsureStorage();
+  payload_.array = EmptyArray();
+  SetKind(Kind::Structure);
 }
 
 const char* BindingProperty::KindName(BindingPropertyKind kind) {
@@ -279,17 +476,16 @@ const char* BindingProperty::KindName(BindingPropertyKind kind) {
 }
 
 uint32_t BindingProperty::Size() const {
-  switch (kind_) {
+  switch (Kind()) {
     case Kind::Empty:
       return 0;
     case Kind::String:
-      return payload_.string->length;
+      return (head_ & kInlineTextBit) != 0 ? InlineLength() : payload_.string->length;
     case Kind::Blob:
       return payload_.blob->size;
     case Kind::Collection:
-      return payload_.collection->size;
     case Kind::Structure:
-      return static_cast<uint32_t>(payload_.structure->members.size());
+      return payload_.array->size;
     case Kind::Bool:
     case Kind::Signed:
     case Kind::Unsigned:
@@ -301,41 +497,44 @@ uint32_t BindingProperty::Size() const {
 }
 
 bool BindingProperty::GetBool(bool fallback) const {
-  return kind_ == Kind::Bool ? payload_.boolean != 0 : fallback;
+  return Kind() == Kind::Bool ? payload_.boolean != 0 : fallback;
 }
 
 int64_t BindingProperty::GetSigned(int64_t fallback) const {
-  return kind_ == Kind::Signed ? payload_.signedValue : fallback;
+  return Kind() == Kind::Signed ? payload_.signedValue : fallback;
 }
 
 uint64_t BindingProperty::GetUnsigned(uint64_t fallback) const {
-  return kind_ == Kind::Unsigned ? payload_.unsignedValue : fallback;
+  return Kind() == Kind::Unsigned ? payload_.unsignedValue : fallback;
 }
 
 double BindingProperty::GetFloat(double fallback) const {
-  return kind_ == Kind::Float ? payload_.floatValue : fallback;
+  return Kind() == Kind::Float ? payload_.floatValue : fallback;
 }
 
 std::string_view BindingProperty::GetString(std::string_view fallback) const {
-  return kind_ == Kind::String ? payload_.string->View() : fallback;
+  if (Kind() != Kind::String) return fallback;
+  if ((head_ & kInlineTextBit) != 0) return {InlineText(), InlineLength()};
+  return payload_.string->View();
 }
 
 const char* BindingProperty::CString() const {
-  return kind_ == Kind::String ? payload_.string->text : "";
+  if (Kind() != Kind::String) return "";
+  return (head_ & kInlineTextBit) != 0 ? InlineText() : payload_.string->text;
 }
 
 std::span<const uint8_t> BindingProperty::GetBlob(std::span<const uint8_t> fallback) const {
-  if (kind_ != Kind::Blob) return fallback;
+  if (Kind() != Kind::Blob) return fallback;
   return {payload_.blob->bytes, payload_.blob->size};
 }
 
 BindingEnumValue BindingProperty::GetEnum(BindingEnumValue fallback) const {
-  if (kind_ != Kind::Enum) return fallback;
+  if (Kind() != Kind::Enum) return fallback;
   return {payload_.enumCell->value, payload_.enumCell->type};
 }
 
 bool BindingProperty::Truth() const {
-  switch (kind_) {
+  switch (Kind()) {
     case Kind::Empty:
       return false;
     case Kind::Bool:
@@ -347,7 +546,7 @@ bool BindingProperty::Truth() const {
     case Kind::Float:
       return payload_.floatValue != 0.0;
     case Kind::String: {
-      const std::string_view text = payload_.string->View();
+      const std::string_view text = GetString();
       return text == "true" || text == "1";
     }
     case Kind::Blob:
@@ -355,16 +554,15 @@ bool BindingProperty::Truth() const {
     case Kind::Enum:
       return payload_.enumCell->value != 0;
     case Kind::Collection:
-      return payload_.collection->size != 0;
     case Kind::Structure:
-      return !payload_.structure->members.empty();
+      return payload_.array->size != 0;
   }
   return false;
 }
 
 std::string BindingProperty::ToText() const {
   char number[64];
-  switch (kind_) {
+  switch (Kind()) {
     case Kind::Bool:
       return payload_.boolean != 0 ? "true" : "false";
     case Kind::Signed:
@@ -381,7 +579,7 @@ std::string BindingProperty::ToText() const {
       return text;
     }
     case Kind::String:
-      return std::string(payload_.string->View());
+      return std::string(GetString());
     case Kind::Blob:
       return std::string(reinterpret_cast<const char*>(payload_.blob->bytes), payload_.blob->size);
     case Kind::Enum:
@@ -396,169 +594,135 @@ std::string BindingProperty::ToText() const {
 }
 
 const BindingProperty& BindingProperty::At(uint32_t index) const {
-  if (kind_ != Kind::Collection || index >= payload_.collection->size) {
+  if (Kind() != Kind::Collection || index >= payload_.array->size) {
     return EmptyBindingProperty();
   }
-  return payload_.collection->elements[index];
+  return ElementsOf(payload_.array)[index];
 }
 
 const BindingProperty& BindingProperty::Member(std::string_view name) const {
-  if (kind_ != Kind::Structure) return EmptyBindingProperty();
-  const MemberMap& members = payload_.structure->members;
-  const auto found = members.find(CutAtNul(name));
-  return found != members.end() ? found->second : EmptyBindingProperty();
+  if (Kind() != Kind::Structure) return EmptyBindingProperty();
+  const ArrayHeader* header = payload_.array;
+  const auto* members = MembersOf(header);
+  const MemberPosition at = FindMember(members, header->size, CutAtNul(name));
+  return at.found ? members[at.index].value : EmptyBindingProperty();
 }
 
 bool BindingProperty::HasMember(std::string_view name) const {
-  if (kind_ != Kind::Structure) return false;
-  const MemberMap& members = payload_.structure->members;
-  return members.find(CutAtNul(name)) != members.end();
+  if (Kind() != Kind::Structure) return false;
+  const ArrayHeader* header = payload_.array;
+  return FindMember(MembersOf(header), header->size, CutAtNul(name)).found;
 }
 
 BindingProperty& BindingProperty::Element(uint32_t index) {
   MakeCollection();
-  CollectionBlock& block = *payload_.collection;
-  if (index < block.size) return block.elements[index];
+  ArrayHeader* header = payload_.array;
+  if (index < header->size) return ElementsOf(header)[index];
   if (index >= kMaxCollectionSize) throw std::length_error(kLengthError);
   const uint32_t needed = index + 1;
-  if (needed > block.capacity) {
-    uint32_t capacity = block.capacity + block.capacity / 2;
-    if (capacity < needed) capacity = needed;
-    if (capacity < 4) capacity = 4;
-    if (capacity > kMaxCollectionSize) capacity = kMaxCollectionSize;
-    Reserve(capacity);
+  if (needed > header->capacity) {
+    Reserve(GrownCapacity(header->capacity, needed));
+    header = payload_.array;
   }
-  for (uint32_t i = block.size; i < needed; ++i) {
-    BindingProperty* element = new (&block.elements[i]) BindingProperty();
-    element->AdoptChildOf(storage_);
+  BindingProperty* elements = ElementsOf(header);
+  BindingStorage* storage = Storage();
+  for (uint32_t i = header->size; i < needed; ++i) {
+    new (&elements[i]) BindingProperty();
+    elements[i].MakeChildOf(storage);
   }
-  block.size = needed;
-  return block.elements[index];
+  header->size = needed;
+  return elements[index];
 }
 
 void BindingProperty::Reserve(uint32_t count) {
-  if (kind_ != Kind::Collection) return;
+  if (Kind() != Kind::Collection) return;
   if (count > kMaxCollectionSize) throw std::length_error(kLengthError);
-  CollectionBlock& block = *payload_.collection;
-  if (count <= block.capacity) return;
+  ArrayHeader* header = payload_.array;
+  if (count <= header->capacity) return;
+  BindingStorage& storage = *Storage();
   // Elements hold no pointer into themselves, so they move by copying bytes.
-  block.elements = static_cast<BindingProperty*>(
-      storage_->ResizeBlock(block.elements, size_t{block.capacity} * sizeof(BindingProperty),
-                            size_t{count} * sizeof(BindingProperty)));
-  block.capacity = count;
+  if (header->capacity == 0) {
+    header = static_cast<ArrayHeader*>(storage.AllocateBlock(ElementArrayBytes(count)));
+    header->size = 0;
+  } else {
+    header = static_cast<ArrayHeader*>(
+        storage.ResizeBlock(header, ElementArrayBytes(header->capacity), ElementArrayBytes(count)));
+  }
+  header->capacity = count;
+  payload_.array = header;
 }
 
 BindingProperty& BindingProperty::MemberRef(std::string_view name) {
   MakeStructure();
   name = CutAtNul(name);
-  MemberMap& members = payload_.structure->members;
-  auto at = members.lower_bound(name);
-  if (at != members.end() && at->first->View() == name) return at->second;
-  InternedString* interned = storage_->Intern(name);
-  try {
-    at = members.emplace_hint(at, std::piecewise_construct, std::forward_as_tuple(interned),
-                              std::forward_as_tuple());
-  } catch (...) {
-    storage_->Release(interned);
-    throw;
+  ArrayHeader* header = payload_.array;
+  const MemberPosition at = FindMember(MembersOf(header), header->size, name);
+  if (at.found) return MembersOf(header)[at.index].value;
+  BindingStorage& storage = *Storage();
+  if (header->size == header->capacity) {
+    if (header->capacity >= kMaxCollectionSize) throw std::length_error(kLengthError);
+    const uint32_t capacity = GrownCapacity(header->capacity, header->size + 1);
+    if (header->capacity == 0) {
+      header = static_cast<ArrayHeader*>(storage.AllocateBlock(MemberArrayBytes(capacity)));
+      header->size = 0;
+    } else {
+      header = static_cast<ArrayHeader*>(storage.ResizeBlock(
+          header, MemberArrayBytes(header->capacity), MemberArrayBytes(capacity)));
+    }
+    header->capacity = capacity;
+    payload_.array = header;
   }
-  at->second.AdoptChildOf(storage_);
-  return at->second;
+  InternedString* interned = storage.Intern(name);
+  MemberSlot* members = MembersOf(header);
+  MemberSlot* slot = members + at.index;
+  // Members hold no pointer into themselves: the later ones move up by bytes.
+  std::memmove(static_cast<void*>(slot + 1), slot, (header->size - at.index) * sizeof(MemberSlot));
+  slot->name = interned;
+  new (&slot->value) BindingProperty();
+  slot->value.MakeChildOf(&storage);
+  ++header->size;
+  return slot->value;
 }
 
 bool BindingProperty::RemoveMember(std::string_view name) {
-  if (kind_ != Kind::Structure) return false;
-  MemberMap& members = payload_.structure->members;
-  const auto found = members.find(CutAtNul(name));
-  if (found == members.end()) return false;
-  InternedString* interned = found->first;
-  members.erase(found);
-  storage_->Release(interned);
+  if (Kind() != Kind::Structure) return false;
+  ArrayHeader* header = payload_.array;
+  MemberSlot* members = MembersOf(header);
+  const MemberPosition at = FindMember(members, header->size, CutAtNul(name));
+  if (!at.found) return false;
+  MemberSlot* slot = members + at.index;
+  Storage()->Release(slot->name);
+  if (slot->value.HoldsBlock()) slot->value.ReleasePayload();
+  std::memmove(static_cast<void*>(slot), slot + 1,
+               (header->size - at.index - 1) * sizeof(MemberSlot));
+  --header->size;
   return true;
 }
 
 std::span<const BindingProperty> BindingProperty::Elements() const {
-  if (kind_ != Kind::Collection) return {};
-  return {payload_.collection->elements, payload_.collection->size};
+  if (Kind() != Kind::Collection) return {};
+  return {ElementsOf(payload_.array), payload_.array->size};
 }
 
 std::span<BindingProperty> BindingProperty::MutableElements() {
-  if (kind_ != Kind::Collection) return {};
-  return {payload_.collection->elements, payload_.collection->size};
+  if (Kind() != Kind::Collection) return {};
+  return {ElementsOf(payload_.array), payload_.array->size};
 }
 
 BindingProperty::MemberRange BindingProperty::Members() const {
-  return kind_ == Kind::Structure ? MemberRange(&payload_.structure->members) : MemberRange();
+  return Kind() == Kind::Structure ? MemberRange(payload_.array) : MemberRange();
 }
 
 void BindingProperty::CopyFrom(const BindingProperty& source) {
-  switch (source.kind_) {
-    case Kind::Empty:
-    case Kind::Bool:
-    case Kind::Signed:
-    case Kind::Unsigned:
-    case Kind::Float:
-      payload_ = source.payload_;
-      kind_ = source.kind_;
-      return;
-    case Kind::String: {
-      BindingStorage& storage = EnsureStorage();
-      InternedString* entry = source.payload_.string;
-      if (source.storage_ == &storage) {
-        BindingStorage::AddReference(entry);
-      } else {
-        entry = storage.Intern(*entry);
-      }
-      payload_.string = entry;
-      kind_ = Kind::String;
-      return;
-    }
-    case Kind::Blob:
-      SetBlob(source.GetBlob());
-      return;
-    case Kind::Enum:
-      SetEnum(source.GetEnum());
-      return;
-    case Kind::Collection: {
-      MakeCollection();
-      const uint32_t count = source.payload_.collection->size;
-      Reserve(count);
-      CollectionBlock& block = *payload_.collection;
-      const BindingProperty* from = source.payload_.collection->elements;
-      for (uint32_t i = 0; i < count; ++i) {
-        BindingProperty* element = new (&block.elements[i]) BindingProperty();
-        element->AdoptChildOf(storage_);
-        block.size = i + 1;
-        element->CopyFrom(from[i]);
-      }
-      return;
-    }
-    case Kind::Structure: {
-      MakeStructure();
-      MemberMap& members = payload_.structure->members;
-      const bool sameStorage = source.storage_ == storage_;
-      // The source is in order: each member goes at the end, without searching.
-      for (const auto& [name, value] : source.payload_.structure->members) {
-        InternedString* interned = name;
-        if (sameStorage) {
-          BindingStorage::AddReference(interned);
-        } else {
-          interned = storage_->Intern(*name);
-        }
-        MemberMap::iterator at;
-        try {
-          at = members.emplace_hint(members.end(), std::piecewise_construct,
-                                    std::forward_as_tuple(interned), std::forward_as_tuple());
-        } catch (...) {
-          storage_->Release(interned);
-          throw;
-        }
-        at->second.AdoptChildOf(storage_);
-        at->second.CopyFrom(value);
-      }
-      return;
-    }
+  // This value is empty (just reset or made).
+  if (!source.HoldsBlock()) {
+    const uintptr_t keep = head_ & (kStorageMask | kOwnsStorageBit);
+    std::memcpy(static_cast<void*>(this), &source, sizeof(BindingProperty));
+    head_ = (head_ & ~(kStorageMask | kOwnsStorageBit)) | keep;
+    return;
   }
+  BindingStorage& storage = EnsureStorage();
+  Copier(storage, source.Storage()).Copy(*this, source);
 }
 
 bool operator==(const BindingProperty& a, const BindingProperty& b) {

@@ -21,11 +21,11 @@ struct TypeKey;
 class BindingStorage;
 
 namespace BindingInternal {
-struct InternedString;
+struct ArrayHeader;
 struct BlobBlock;
-struct CollectionBlock;
-struct StructureBlock;
 struct EnumCell;
+struct StringBlock;
+struct MemberSlot;
 }  // namespace BindingInternal
 
 enum class BindingPropertyKind : uint8_t {
@@ -86,8 +86,10 @@ class BindingProperty {
   void MakeCollection();
   void MakeStructure();
 
-  [[nodiscard]] BindingPropertyKind Kind() const { return kind_; }
-  [[nodiscard]] bool IsEmpty() const { return kind_ == BindingPropertyKind::Empty; }
+  [[nodiscard]] BindingPropertyKind Kind() const {
+    return static_cast<BindingPropertyKind>(head_ & kKindMask);
+  }
+  [[nodiscard]] bool IsEmpty() const { return Kind() == BindingPropertyKind::Empty; }
   // "empty", "bool", ... "structure"; "" for an unknown code.
   [[nodiscard]] static const char* KindName(BindingPropertyKind kind);
   // 0 for empty; bytes of a string or blob; elements; members; 1 otherwise.
@@ -118,8 +120,10 @@ class BindingProperty {
   [[nodiscard]] bool HasMember(std::string_view name) const;
 
   // Mutable children. A value of another kind is first replaced by an empty
-  // collection or structure. References into a collection stay valid until it
-  // grows; references to members until they are removed.
+  // collection or structure. Children are stored contiguously: a reference to
+  // an element stays valid until its collection grows, a reference to a member
+  // until a member is added to or removed from its structure. Take the
+  // reference again after such a change.
   BindingProperty& Element(uint32_t index);
   BindingProperty& Append() { return Element(Size()); }
   void Reserve(uint32_t count);
@@ -134,39 +138,79 @@ class BindingProperty {
   [[nodiscard]] MemberRange Members() const;
 
   // The storage of the tree; null until a value of the tree needed one.
-  [[nodiscard]] BindingStorage* Storage() const { return storage_; }
-  [[nodiscard]] bool OwnsStorage() const { return ownsStorage_; }
+  [[nodiscard]] BindingStorage* Storage() const {
+    return reinterpret_cast<BindingStorage*>(head_ & kStorageMask);
+  }
+  [[nodiscard]] bool OwnsStorage() const { return (head_ & kOwnsStorageBit) != 0; }
 
   // Deep equality: same kinds, payloads, elements and members.
   friend bool operator==(const BindingProperty& a, const BindingProperty& b);
 
  private:
-  friend class BindingStorage;
+  class Copier;
+
+  // The head holds the storage pointer (storages are 64-byte aligned) with the
+  // kind in bits 0-3, the owns-storage flag in bit 4 and, for a string, whether
+  // its text is held inline in bit 5. A string of up to kInlineCapacity bytes
+  // lives in the value's bytes from kInlineOffset on: in 64-bit builds the
+  // head's top two bytes are free for it, since user-space addresses fit in 48
+  // bits. The last byte holds kInlineCapacity minus the length, so that it is
+  // the terminating NUL of a text of full length. Longer strings, blobs, enum
+  // cells and the arrays of containers are blocks of the storage; a value holds
+  // no pointer into itself and moves by copying its bytes.
+  static constexpr bool k64Bit = sizeof(void*) == 8;
+  static constexpr uintptr_t kKindMask = 0x0F;
+  static constexpr uintptr_t kOwnsStorageBit = 0x10;
+  static constexpr uintptr_t kInlineTextBit = 0x20;
+  static constexpr uintptr_t kTagMask = 0x3F;
+  static constexpr uintptr_t kStorageMask =
+      k64Bit ? static_cast<uintptr_t>(0x0000FFFFFFFFFFC0ull) : ~kTagMask;
+  static constexpr size_t kInlineOffset = k64Bit ? 6 : 4;
+  static constexpr size_t kInlineCapacity = 16 - kInlineOffset - 1;
 
   BindingStorage& EnsureStorage();
-  void ReleasePayload() noexcept;
-  void CopyFrom(const BindingProperty& source);
-  void AdoptChildOf(BindingStorage* storage) {
-    storage_ = storage;
-    ownsStorage_ = false;
+  [[nodiscard]] bool HoldsBlock() const {
+    // String (not inline), blob, enum, collection or structure: with the inline
+    // bit set the tags lie above them all.
+    const uintptr_t tags = head_ & (kKindMask | kInlineTextBit);
+    return tags - static_cast<uintptr_t>(BindingPropertyKind::String) <=
+           static_cast<uintptr_t>(BindingPropertyKind::Structure) -
+               static_cast<uintptr_t>(BindingPropertyKind::String);
   }
+  void SetKind(BindingPropertyKind kind) {
+    head_ = (head_ & ~(kKindMask | kInlineTextBit)) | static_cast<uintptr_t>(kind);
+  }
+  void ReleasePayload() noexcept;
+  void ReleaseMembers() noexcept;
+  void CopyFrom(const BindingProperty& source);
+  void MakeChildOf(BindingStorage* storage) { head_ = reinterpret_cast<uintptr_t>(storage); }
+  void SetInlineText(std::string_view text);
+  [[nodiscard]] char* InlineText() { return reinterpret_cast<char*>(this) + kInlineOffset; }
+  [[nodiscard]] const char* InlineText() const {
+    return reinterpret_cast<const char*>(this) + kInlineOffset;
+  }
+  [[nodiscard]] uint32_t InlineLength() const {
+    return static_cast<uint32_t>(kInlineCapacity -
+                                 reinterpret_cast<const unsigned char*>(this)[15]);
+  }
+  void SwapBytes(BindingProperty& other) noexcept;
 
   union Payload {
     uint8_t boolean;
     int64_t signedValue;
     uint64_t unsignedValue;
     double floatValue;
-    BindingInternal::InternedString* string;
+    BindingInternal::StringBlock* string;
     BindingInternal::BlobBlock* blob;
     BindingInternal::EnumCell* enumCell;
-    BindingInternal::CollectionBlock* collection;
-    BindingInternal::StructureBlock* structure;
+    BindingInternal::ArrayHeader* array;
   };
 
+  uintptr_t head_ = kOwnsStorageBit;
+#if UINTPTR_MAX == 0xFFFFFFFFu
+  uint32_t inlineStart_ = 0;  // the first bytes of an inline text
+#endif
   Payload payload_{.unsignedValue = 0};
-  BindingStorage* storage_ = nullptr;
-  BindingPropertyKind kind_ = BindingPropertyKind::Empty;
-  bool ownsStorage_ = true;
 };
 
 // The shared immutable empty value.

@@ -1,15 +1,15 @@
 #include "binding/binding_storage.h"
 
+#include <bit>
 #include <cstdint>
 #include <cstring>
-#include <iterator>
 #include <new>
 
-#include "binding/page_pool.h"
 #include "diagnostics/sdk_allocator.h"
 
 namespace Tesk {
 
+using BindingInternal::ArrayHeader;
 using BindingInternal::InternedString;
 
 namespace BindingInternal {
@@ -19,23 +19,18 @@ InternedString* EmptyInterned() {
   return &empty;
 }
 
+ArrayHeader* EmptyArray() {
+  // Never written: every change of a container first gives it a block of its own.
+  alignas(16) static ArrayHeader empty{0, 0};
+  return &empty;
+}
+
 }  // namespace BindingInternal
 
-// A page of one size class: this header, then slots. Free slots are chained by
-// 16-bit slot indices in their first two bytes; 0 ends the chain. Slots past
-// `nextUnused` have never been handed out.
-struct BindingStorage::Page {
-  Page* nextRoom;
-  Page* previousRoom;
-  Page* nextAll;
-  Page* previousAll;
-  uint16_t slotSize;
-  uint16_t used;
-  uint16_t firstFree;
-  uint16_t nextUnused;
-  uint16_t slotCount;
-  uint16_t firstSlot;
-  bool inRoomList;
+// A chunk's header; its blocks follow.
+struct alignas(16) BindingStorage::Chunk {
+  Chunk* next;
+  size_t bytes;  // of the whole chunk, header included
 };
 
 namespace {
@@ -43,6 +38,8 @@ namespace {
 constexpr uint32_t kInitialTableSize = 8;
 constexpr uint32_t kFnvOffsetBasis = 2166136261u;
 constexpr uint32_t kFnvPrime = 16777619u;
+constexpr size_t kLargestChunk = 64 * 1024;
+constexpr size_t kStorageAlignment = 64;
 
 uint8_t TagOf(uint32_t hash) {
   const auto tag = static_cast<uint8_t>(hash >> 24);
@@ -52,10 +49,26 @@ uint8_t TagOf(uint32_t hash) {
 // Bytes of a string table of `size` slots: the entry pointers, then the tags.
 constexpr size_t kTableBytesPerSlot = sizeof(InternedString*) + 1;
 
-uint32_t ClassIndex(size_t size) { return static_cast<uint32_t>((size + 3) / 4) - 1; }
+size_t RoundToBlock(size_t size) {
+  if (size == 0) return BindingStorage::kBlockAlignment;
+  return (size + (BindingStorage::kBlockAlignment - 1)) & ~(BindingStorage::kBlockAlignment - 1);
+}
 
-char* SlotAddress(void* page, uint32_t slotSize, uint32_t index) {
-  return static_cast<char*>(page) + static_cast<size_t>(slotSize) * index;
+// The size class of a block of `rounded` bytes (a multiple of 8 up to
+// kLargestChunkBlock) and the bytes every block of that class has.
+struct SizeClass {
+  uint32_t index;
+  size_t bytes;
+};
+
+SizeClass ClassOf(size_t rounded) {
+  if (rounded <= 256) return {static_cast<uint32_t>(rounded / 8 - 1), rounded};
+  // Four classes per doubling above 256: 320, 384, 448, 512, 640, ...
+  const unsigned power = static_cast<unsigned>(std::bit_width(rounded - 1)) - 1;  // 8..12
+  const size_t step = size_t{1} << (power - 2);
+  const size_t quarter = (rounded - 1 - (size_t{1} << power)) / step;  // 0..3
+  return {32 + (power - 8) * 4 + static_cast<uint32_t>(quarter),
+          (size_t{1} << power) + (quarter + 1) * step};
 }
 
 }  // namespace
@@ -70,173 +83,166 @@ uint32_t BindingStringHash(std::string_view text) {
 }
 
 BindingStorage* BindingStorage::Create() {
-  void* memory = Memory::Allocate(sizeof(BindingStorage));
+  void* memory = Memory::Allocate(sizeof(BindingStorage) + kStorageAlignment - 1);
   if (memory == nullptr) return nullptr;
-  return new (memory) BindingStorage();
+  const uintptr_t aligned = (reinterpret_cast<uintptr_t>(memory) + kStorageAlignment - 1) &
+                            ~uintptr_t{kStorageAlignment - 1};
+  // Values keep the storage's address in 48 bits (see BindingProperty).
+  if (sizeof(void*) == 8 && (static_cast<uint64_t>(aligned) >> 48) != 0) {
+    Memory::Free(memory);
+    return nullptr;
+  }
+  auto* storage = new (reinterpret_cast<void*>(aligned)) BindingStorage();
+  storage->allocation_ = memory;
+  storage->cursor_ = storage->inlineChunk_;
+  storage->limit_ = storage->inlineChunk_ + kInlineChunkBytes;
+  MarkUnusable(storage->inlineChunk_, kInlineChunkBytes);
+  return storage;
 }
 
 void BindingStorage::Destroy(BindingStorage* storage) {
   if (storage == nullptr) return;
-  storage->ReleaseAllBlocks(false);
+  storage->ReleaseChunksAndLargeBlocks();
   Memory::Free(storage->table_);
+  void* memory = storage->allocation_;
+  MarkUsable(storage->inlineChunk_, kInlineChunkBytes);
   storage->~BindingStorage();
-  Memory::Free(storage);
+  Memory::Free(memory);
 }
 
-void BindingStorage::Clear() {
-  ReleaseAllBlocks(true);
+void BindingStorage::Clear() noexcept {
+  ReleaseChunksAndLargeBlocks();
+  cursor_ = inlineChunk_;
+  limit_ = inlineChunk_ + kInlineChunkBytes;
+  MarkUnusable(inlineChunk_, kInlineChunkBytes);
+  nextChunkBytes_ = 1024;
+  smallBytesInUse_ = 0;
+  std::memset(freeLists_, 0, sizeof freeLists_);
   if (table_ != nullptr) std::memset(table_, 0, tableSize_ * kTableBytesPerSlot);
   internedCount_ = 0;
 }
 
-void BindingStorage::ReleaseAllBlocks(bool keepOnePagePerClass) noexcept {
+void BindingStorage::ReleaseChunksAndLargeBlocks() noexcept {
+  for (Chunk* chunk = chunks_; chunk != nullptr;) {
+    Chunk* next = chunk->next;
+    MarkUsable(chunk, chunk->bytes);
+    Memory::Free(chunk);
+    chunk = next;
+  }
+  chunks_ = nullptr;
   for (LargeBlock* block = largeBlocks_; block != nullptr;) {
     LargeBlock* next = block->next;
     Memory::Free(block);
     block = next;
   }
   largeBlocks_ = nullptr;
-  // Pages go back in batches, one pool lock per batch.
-  void* batch[128];
-  size_t batched = 0;
-  for (SizeClass& sizeClass : classes_) {
-    Page* kept = keepOnePagePerClass ? sizeClass.all : nullptr;
-    for (Page* page = sizeClass.all; page != nullptr;) {
-      Page* next = page->nextAll;
-      if (page != kept) {
-        batch[batched++] = page;
-        if (batched == std::size(batch)) {
-          PagePool::ReturnPages(batch, batched);
-          batched = 0;
-        }
-        --pageCount_;
-      }
-      page = next;
-    }
-    sizeClass = SizeClass{};
-    if (kept != nullptr) {
-      kept->used = 0;
-      kept->firstFree = 0;
-      kept->nextUnused = kept->firstSlot;
-      kept->nextAll = kept->previousAll = nullptr;
-      kept->nextRoom = kept->previousRoom = nullptr;
-      kept->inRoomList = true;
-      sizeClass.all = sizeClass.withRoom = kept;
-    }
-  }
-  PagePool::ReturnPages(batch, batched);
 }
 
-void* BindingStorage::AllocateBlock(size_t size) {
-  if (size > kLargestSmallBlock) return AllocateLarge(size);
-  if (size == 0) size = 1;
-  const uint32_t index = ClassIndex(size);
-  return TakeSlot(classes_[index], (index + 1) * 4);
+void* BindingStorage::AllocateSlow(size_t size) {
+  const size_t rounded = RoundToBlock(size);
+  if (rounded > kLargestChunkBlock) return AllocateLarge(rounded);
+  const SizeClass sizeClass = ClassOf(rounded);
+  void*& freeList = freeLists_[sizeClass.index];
+  if (freeList != nullptr) {
+    void* block = freeList;
+    MarkUsable(block, sizeClass.bytes);
+    std::memcpy(&freeList, block, sizeof(void*));
+    smallBytesInUse_ += sizeClass.bytes;
+    return block;
+  }
+  return TakeFromChunk(sizeClass.bytes);
+}
+
+void* BindingStorage::TakeFromChunk(size_t classBytes) {
+  if (static_cast<size_t>(limit_ - cursor_) < classBytes) {
+    // The rest of the current chunk is left unused: a new chunk, twice the
+    // last one's size up to kLargestChunk, or just large enough.
+    size_t bytes = nextChunkBytes_;
+    if (bytes < sizeof(Chunk) + classBytes) bytes = sizeof(Chunk) + classBytes;
+    ReserveBytes(bytes - sizeof(Chunk));
+  }
+  char* block = cursor_;
+  cursor_ += classBytes;
+  smallBytesInUse_ += classBytes;
+  MarkUsable(block, classBytes);
+  return block;
+}
+
+void BindingStorage::ReserveBytes(size_t bytes) {
+  if (static_cast<size_t>(limit_ - cursor_) >= bytes) return;
+  if (bytes > SIZE_MAX - sizeof(Chunk)) throw std::bad_alloc();
+  const size_t chunkBytes = sizeof(Chunk) + bytes;
+  auto* chunk = static_cast<Chunk*>(Memory::Allocate(chunkBytes));
+  if (chunk == nullptr) throw std::bad_alloc();
+  chunk->next = chunks_;
+  chunk->bytes = chunkBytes;
+  chunks_ = chunk;
+  cursor_ = reinterpret_cast<char*>(chunk + 1);
+  limit_ = reinterpret_cast<char*>(chunk) + chunkBytes;
+  MarkUnusable(cursor_, bytes);
+  if (nextChunkBytes_ < kLargestChunk) nextChunkBytes_ *= 2;
 }
 
 void BindingStorage::FreeBlock(void* block, size_t size) noexcept {
   if (block == nullptr) return;
-  if (size > kLargestSmallBlock) {
+  const size_t rounded = RoundToBlock(size);
+  if (rounded > kLargestChunkBlock) {
     FreeLarge(block);
     return;
   }
-  ReturnSlot(classes_[ClassIndex(size == 0 ? 1 : size)], block);
+  const SizeClass sizeClass = ClassOf(rounded);
+  void*& freeList = freeLists_[sizeClass.index];
+  std::memcpy(block, &freeList, sizeof(void*));
+  freeList = block;
+  smallBytesInUse_ -= sizeClass.bytes;
+  MarkUnusable(static_cast<char*>(block) + sizeof(void*), sizeClass.bytes - sizeof(void*));
 }
 
 void* BindingStorage::ResizeBlock(void* block, size_t oldSize, size_t newSize) {
-  if (block != nullptr && oldSize > kLargestSmallBlock && newSize > kLargestSmallBlock) {
+  if (block == nullptr) return AllocateBlock(newSize);
+  const size_t oldRounded = RoundToBlock(oldSize);
+  const size_t newRounded = RoundToBlock(newSize);
+  if (oldRounded > kLargestChunkBlock && newRounded > kLargestChunkBlock) {
     // Both large: let the allocator move it, then fix the neighbours' links.
     LargeBlock* header = static_cast<LargeBlock*>(block) - 1;
     auto* moved =
-        static_cast<LargeBlock*>(Memory::Reallocate(header, sizeof(LargeBlock) + newSize));
+        static_cast<LargeBlock*>(Memory::Reallocate(header, sizeof(LargeBlock) + newRounded));
     if (moved == nullptr) throw std::bad_alloc();
     if (moved->previous != nullptr) moved->previous->next = moved;
     if (moved->next != nullptr) moved->next->previous = moved;
     if (largeBlocks_ == header) largeBlocks_ = moved;
+    moved->size = newRounded;
     return moved + 1;
   }
-  void* resized = AllocateBlock(newSize);
-  if (block != nullptr) {
-    std::memcpy(resized, block, oldSize < newSize ? oldSize : newSize);
-    FreeBlock(block, oldSize);
+  if (oldRounded <= kLargestChunkBlock && newRounded <= kLargestChunkBlock) {
+    const size_t oldBytes = ClassOf(oldRounded).bytes;
+    const size_t newBytes = ClassOf(newRounded).bytes;
+    char* const start = static_cast<char*>(block);
+    // The chunk's last block grows (or shrinks) where it is, unless a freed
+    // block of the new size waits for reuse: taking fresh chunk bytes then
+    // would let the free lists grow with every round of a repeated pattern.
+    if (start + oldBytes == cursor_ && start + newBytes <= limit_ &&
+        freeLists_[ClassOf(newRounded).index] == nullptr) {
+      if (newBytes > oldBytes) MarkUsable(cursor_, newBytes - oldBytes);
+      if (newBytes < oldBytes) MarkUnusable(start + newBytes, oldBytes - newBytes);
+      cursor_ = start + newBytes;
+      smallBytesInUse_ = smallBytesInUse_ - oldBytes + newBytes;
+      return block;
+    }
   }
+  void* resized = AllocateBlock(newSize);
+  std::memcpy(resized, block, oldSize < newSize ? oldSize : newSize);
+  FreeBlock(block, oldSize);
   return resized;
 }
 
-void* BindingStorage::TakeSlot(SizeClass& sizeClass, uint32_t slotSize) {
-  Page* page = sizeClass.withRoom;
-  if (page == nullptr) {
-    page = static_cast<Page*>(PagePool::TakePage());
-    if (page == nullptr) throw std::bad_alloc();
-    ++pageCount_;
-    const uint32_t firstSlot = static_cast<uint32_t>((sizeof(Page) + slotSize - 1) / slotSize);
-    *page = Page{nullptr,
-                 nullptr,
-                 sizeClass.all,
-                 nullptr,
-                 static_cast<uint16_t>(slotSize),
-                 0,
-                 0,
-                 static_cast<uint16_t>(firstSlot),
-                 static_cast<uint16_t>(kBindingPageSize / slotSize),
-                 static_cast<uint16_t>(firstSlot),
-                 true};
-    if (sizeClass.all != nullptr) sizeClass.all->previousAll = page;
-    sizeClass.all = page;
-    sizeClass.withRoom = page;
-  }
-  char* slot;
-  if (page->firstFree != 0) {
-    slot = SlotAddress(page, slotSize, page->firstFree);
-    uint16_t next;
-    std::memcpy(&next, slot, sizeof next);
-    page->firstFree = next;
-  } else {
-    slot = SlotAddress(page, slotSize, page->nextUnused++);
-  }
-  ++page->used;
-  if (page->firstFree == 0 && page->nextUnused == page->slotCount) {
-    // Full: off the list of pages with room.
-    sizeClass.withRoom = page->nextRoom;
-    if (page->nextRoom != nullptr) page->nextRoom->previousRoom = nullptr;
-    page->nextRoom = page->previousRoom = nullptr;
-    page->inRoomList = false;
-  }
-  return slot;
-}
-
-void BindingStorage::ReturnSlot(SizeClass& sizeClass, void* block) noexcept {
-  auto* page = reinterpret_cast<Page*>(reinterpret_cast<uintptr_t>(block) &
-                                       ~(uintptr_t{kBindingPageSize} - 1));
-  const uint16_t index = static_cast<uint16_t>(
-      (static_cast<char*>(block) - reinterpret_cast<char*>(page)) / page->slotSize);
-  std::memcpy(block, &page->firstFree, sizeof page->firstFree);
-  page->firstFree = index;
-  --page->used;
-  if (!page->inRoomList) {
-    page->nextRoom = sizeClass.withRoom;
-    page->previousRoom = nullptr;
-    if (sizeClass.withRoom != nullptr) sizeClass.withRoom->previousRoom = page;
-    sizeClass.withRoom = page;
-    page->inRoomList = true;
-  }
-  // An empty page goes back to the pool, unless it is the class's only page.
-  if (page->used != 0 || (sizeClass.all == page && page->nextAll == nullptr)) return;
-  if (page->previousRoom != nullptr) page->previousRoom->nextRoom = page->nextRoom;
-  if (page->nextRoom != nullptr) page->nextRoom->previousRoom = page->previousRoom;
-  if (sizeClass.withRoom == page) sizeClass.withRoom = page->nextRoom;
-  if (page->previousAll != nullptr) page->previousAll->nextAll = page->nextAll;
-  if (page->nextAll != nullptr) page->nextAll->previousAll = page->previousAll;
-  if (sizeClass.all == page) sizeClass.all = page->nextAll;
-  PagePool::ReturnPage(page);
-  --pageCount_;
-}
-
 void* BindingStorage::AllocateLarge(size_t size) {
+  if (size > SIZE_MAX - sizeof(LargeBlock)) throw std::bad_alloc();
   auto* block = static_cast<LargeBlock*>(Memory::Allocate(sizeof(LargeBlock) + size));
   if (block == nullptr) throw std::bad_alloc();
   block->previous = nullptr;
   block->next = largeBlocks_;
+  block->size = size;
   if (largeBlocks_ != nullptr) largeBlocks_->previous = block;
   largeBlocks_ = block;
   return block + 1;
@@ -269,10 +275,6 @@ InternedString* BindingStorage::Intern(const InternedString& entry) {
   return InternHashed(entry.View(), entry.hash);
 }
 
-void BindingStorage::AddReference(InternedString* entry) noexcept {
-  if (entry->length != 0) ++entry->references;
-}
-
 InternedString* BindingStorage::InternHashed(std::string_view text, uint32_t hash) {
   if ((internedCount_ + 1) * 4 > tableSize_ * 3) GrowTable();
   const uint32_t mask = tableSize_ - 1;
@@ -286,7 +288,8 @@ InternedString* BindingStorage::InternHashed(std::string_view text, uint32_t has
       return entry;
     }
   }
-  const uint32_t length = static_cast<uint32_t>(text.size());
+  if (text.size() > UINT32_MAX - 64) throw std::bad_alloc();
+  const auto length = static_cast<uint32_t>(text.size());
   auto* entry = static_cast<InternedString*>(AllocateBlock(InternedString::BlockSize(length)));
   entry->hash = hash;
   entry->references = 1;
@@ -347,10 +350,7 @@ void BindingStorage::Rehash(uint32_t size) {
   InternedString* const* const oldTable = table_;
   const uint8_t* const oldTags = tags_;
   const uint32_t oldSize = tableSize_;
-  // Entries are scattered over the storage's pages: fetch a few slots ahead.
-  constexpr uint32_t kAhead = 8;
   for (uint32_t i = 0; i < oldSize; ++i) {
-    if (i + kAhead < oldSize && oldTags[i + kAhead] != 0) __builtin_prefetch(oldTable[i + kAhead]);
     if (oldTags[i] == 0) continue;
     InternedString* entry = oldTable[i];
     uint32_t slot = entry->hash & mask;

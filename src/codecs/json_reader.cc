@@ -1,8 +1,10 @@
 #include <rapidjson/error/en.h>
 #include <rapidjson/reader.h>
 
+#include <charconv>
 #include <cmath>
 #include <cstdio>
+#include <system_error>
 #include <vector>
 
 #include "codecs/json.h"
@@ -12,11 +14,19 @@ namespace {
 
 constexpr char kTooDeepText[] = "The document is nested too deeply.";
 
+bool IsNumberByte(char c) {
+  return (c >= '0' && c <= '9') || c == '-' || c == '+' || c == '.' || c == 'e' || c == 'E';
+}
+
 // Builds a BindingProperty from the reader's events. `target_` is the value the
 // next scalar or container goes into; `open_` the containers not yet closed.
 class JsonTreeBuilder {
  public:
-  explicit JsonTreeBuilder(BindingProperty& root) : target_(&root) { open_.reserve(32); }
+  // `end` is where the stream's text ends.
+  JsonTreeBuilder(BindingProperty& root, const rapidjson::StringStream& stream, const char* end)
+      : target_(&root), stream_(stream), end_(end) {
+    open_.reserve(32);
+  }
 
   bool Null() {
     NextValue();
@@ -50,7 +60,7 @@ class JsonTreeBuilder {
       numberTooBig_ = true;
       return false;
     }
-    NextValue()->SetFloat(value);
+    NextValue()->SetFloat(CorrectlyRounded(value));
     return true;
   }
   bool RawNumber(const char*, rapidjson::SizeType, bool) { return false; }
@@ -102,7 +112,26 @@ class JsonTreeBuilder {
     return false;
   }
 
+  // The reader's own conversion of a decimal fraction is not always the
+  // nearest double (1e-7 would read as 9.9999999999999995e-08): convert the
+  // number's text again, correctly rounded. The reader reports a number while
+  // its stream still stands at the number's first byte (it reads numbers
+  // through a local copy of the stream); should it stand past the number
+  // instead, the text is found backwards from there. A text beyond the range
+  // of doubles keeps the reader's value.
+  double CorrectlyRounded(double value) const {
+    const char* start = stream_.src_;
+    if (start == end_ || !IsNumberByte(*start)) {
+      while (start != stream_.head_ && IsNumberByte(start[-1])) --start;
+    }
+    double exact;
+    const std::from_chars_result read = std::from_chars(start, end_, exact);
+    return read.ec == std::errc() ? exact : value;
+  }
+
   BindingProperty* target_;
+  const rapidjson::StringStream& stream_;
+  const char* end_;
   std::vector<BindingProperty*> open_;
   bool tooDeep_ = false;
   bool numberTooBig_ = false;
@@ -119,7 +148,7 @@ void FailWithReport(BindingResult& result, const char* text, size_t offset) {
 BindingResult ParseTerminated(const char* input, size_t length) {
   BindingResult result;
   rapidjson::StringStream stream(input);
-  JsonTreeBuilder builder(result.value);
+  JsonTreeBuilder builder(result.value, stream, input + length);
   rapidjson::Reader reader;
   const rapidjson::ParseResult parsed = reader.Parse(stream, builder);
   if (parsed) return result;

@@ -1,5 +1,4 @@
 #include <rapidjson/prettywriter.h>
-#include <rapidjson/stringbuffer.h>
 #include <rapidjson/writer.h>
 
 #include <cmath>
@@ -36,6 +35,46 @@ std::string Base64(std::span<const uint8_t> bytes) {
   }
   return text;
 }
+
+// RapidJSON's output stream concept over the result text itself, so that the
+// writer's output needs no copy. The text grows by doubling; Finish cuts it to
+// what was written.
+class StringOutput {
+ public:
+  using Ch = char;
+  explicit StringOutput(std::string& text) : text_(text) {}
+
+  void Put(char c) {
+    if (cursor_ == end_) Grow(1);
+    *cursor_++ = c;
+  }
+  void PutUnchecked(char c) { *cursor_++ = c; }
+  void Reserve(size_t count) {
+    if (static_cast<size_t>(end_ - cursor_) < count) Grow(count);
+  }
+  void Flush() {}
+  void Finish() { text_.resize(static_cast<size_t>(cursor_ - text_.data())); }
+
+ private:
+  void Grow(size_t count) {
+    const size_t used = static_cast<size_t>(cursor_ - text_.data());
+    size_t capacity = text_.size() * 2;
+    if (capacity < used + count) capacity = used + count;
+    if (capacity < 256) capacity = 256;
+    text_.resize(capacity);
+    cursor_ = text_.data() + used;
+    end_ = text_.data() + capacity;
+  }
+
+  std::string& text_;
+  char* cursor_ = text_.data();
+  char* end_ = text_.data();
+};
+
+// Found by argument-dependent lookup from RapidJSON's Writer, which reserves
+// room before writing a string or a number and then writes without checks.
+inline void PutReserve(StringOutput& output, size_t count) { output.Reserve(count); }
+inline void PutUnsafe(StringOutput& output, char c) { output.PutUnchecked(c); }
 
 template <class Writer>
 class JsonValueWriter {
@@ -112,16 +151,18 @@ class JsonValueWriter {
 std::string WriteJson(const BindingProperty& value, const BindingRegistry* registry,
                       std::string_view lineBreak) {
   if (value.IsEmpty()) return {};
-  rapidjson::StringBuffer buffer;
+  std::string written;
+  StringOutput output(written);
   if (lineBreak.empty()) {
-    rapidjson::Writer<rapidjson::StringBuffer> writer(buffer);
+    rapidjson::Writer<StringOutput> writer(output);
     JsonValueWriter(writer, registry).Write(value);
-    return std::string(buffer.GetString(), buffer.GetSize());
+    output.Finish();
+    return written;
   }
-  rapidjson::PrettyWriter<rapidjson::StringBuffer> writer(buffer);
+  rapidjson::PrettyWriter<StringOutput> writer(output);
   JsonValueWriter(writer, registry).Write(value);
-  const std::string_view written(buffer.GetString(), buffer.GetSize());
-  if (lineBreak == "\n") return std::string(written);
+  output.Finish();
+  if (lineBreak == "\n") return written;
   // Line feeds inside strings are escaped: every raw one is a layout break.
   std::string text;
   text.reserve(written.size() + written.size() / 8 * (lineBreak.size() - 1));

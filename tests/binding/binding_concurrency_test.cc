@@ -1,4 +1,4 @@
-// Trees built, copied and dropped on several threads share the page pool.
+// Trees built, copied and dropped on several threads, each in its own storage.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -6,13 +6,18 @@
 #include <vector>
 
 #include "binding/binding_property.h"
-#include "binding/page_pool.h"
+#include "diagnostics/sdk_allocator.h"
 
 namespace Tesk {
 namespace {
 
-TEST(PagePoolConcurrency, TreesOnSeveralThreads) {
-  const PagePoolStatistics before = PagePool::Statistics();
+int64_t LiveBytes() {
+  const Memory::AllocationCounters counters = Memory::ReadAllocationCounters();
+  return static_cast<int64_t>(counters.bytesAllocated - counters.bytesFreed);
+}
+
+TEST(BindingStorageConcurrency, TreesOnSeveralThreads) {
+  const int64_t before = LiveBytes();
   std::vector<std::thread> threads;
   std::vector<BindingProperty> results(4);
   for (int t = 0; t < 4; ++t) {
@@ -33,7 +38,8 @@ TEST(PagePoolConcurrency, TreesOnSeveralThreads) {
   for (std::thread& thread : threads) thread.join();
   for (const BindingProperty& result : results) EXPECT_EQ(result.Size(), 2000u);
   results.clear();
-  EXPECT_EQ(PagePool::Statistics().pagesInUse, before.pagesInUse);
+  results.shrink_to_fit();
+  EXPECT_EQ(LiveBytes(), before);
 }
 
 }  // namespace

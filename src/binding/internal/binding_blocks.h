@@ -1,5 +1,6 @@
-// The blocks behind the heap-backed kinds of BindingProperty. Internal to the
-// binding layer: code outside it uses BindingProperty's interface.
+// The blocks behind the heap-backed kinds of BindingProperty, all taken from
+// the tree's BindingStorage. Internal to the binding layer: code outside it
+// uses BindingProperty's interface.
 #pragma once
 
 #include <cstddef>
@@ -15,7 +16,7 @@ struct TypeKey;
 
 namespace Tesk::BindingInternal {
 
-// One entry of a storage's string table; the text follows the header.
+// One entry of a storage's table of member names; the text follows the header.
 struct InternedString {
   uint32_t hash;
   uint32_t references;
@@ -33,7 +34,6 @@ struct InternedString {
 
 // Byte-wise order of names, as unsigned bytes (the order of strcmp).
 struct NameLess {
-  using is_transparent = void;
   static int Compare(std::string_view a, std::string_view b) {
     const size_t common = a.size() < b.size() ? a.size() : b.size();
     // Member names are short and usually differ early: a loop inlined here
@@ -45,20 +45,26 @@ struct NameLess {
     }
     return a.size() < b.size() ? -1 : (a.size() > b.size() ? 1 : 0);
   }
-  bool operator()(const InternedString* a, const InternedString* b) const {
-    return a != b && Compare(a->View(), b->View()) < 0;
-  }
-  bool operator()(const InternedString* a, std::string_view b) const {
-    return Compare(a->View(), b) < 0;
-  }
-  bool operator()(std::string_view a, const InternedString* b) const {
-    return Compare(a, b->View()) < 0;
+};
+
+// A string value too long to be held inside the value itself.
+struct StringBlock {
+  uint32_t length;
+  char text[1];  // length bytes and a NUL
+
+  [[nodiscard]] std::string_view View() const { return {text, length}; }
+  [[nodiscard]] static size_t BlockSize(uint32_t length) {
+    return offsetof(StringBlock, text) + length + 1;
   }
 };
 
 struct BlobBlock {
-  uint8_t* bytes;
   uint32_t size;
+  uint8_t bytes[4];  // size bytes
+
+  [[nodiscard]] static size_t BlockSize(uint32_t size) {
+    return offsetof(BlobBlock, bytes) + (size != 0 ? size : 1);
+  }
 };
 
 struct EnumCell {
@@ -66,10 +72,15 @@ struct EnumCell {
   const TypeKey* type;
 };
 
-struct CollectionBlock {
-  BindingProperty* elements;
+// The header of a collection's or a structure's array: the items follow it,
+// 8-byte aligned. A container with no capacity points to the shared empty
+// header (never written), so that an empty container costs no block.
+struct ArrayHeader {
   uint32_t size;
   uint32_t capacity;
 };
+
+// The shared header of every empty container.
+[[nodiscard]] ArrayHeader* EmptyArray();
 
 }  // namespace Tesk::BindingInternal

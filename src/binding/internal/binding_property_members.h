@@ -1,47 +1,33 @@
-// The structure block behind BindingProperty's structure kind, and iteration
-// over members. Included at the end of binding_property.h.
+// The members of a structure and iteration over them. Included at the end of
+// binding_property.h.
 #pragma once
 
-#include <map>
-#include <new>
-#include <utility>
-
 #include "binding/binding_storage.h"
+#include "binding/internal/binding_blocks.h"
 
 namespace Tesk::BindingInternal {
 
-// Allocates a container's nodes from a tree's storage.
-template <class T>
-class StorageAllocator {
- public:
-  using value_type = T;
-  explicit StorageAllocator(BindingStorage* storage) noexcept : storage_(storage) {}
-  template <class U>
-  StorageAllocator(const StorageAllocator<U>& other) noexcept : storage_(other.storage()) {}
-
-  T* allocate(size_t count) { return static_cast<T*>(storage_->AllocateBlock(count * sizeof(T))); }
-  void deallocate(T* block, size_t count) noexcept {
-    storage_->FreeBlock(block, count * sizeof(T));
-  }
-  [[nodiscard]] BindingStorage* storage() const noexcept { return storage_; }
-
-  template <class U>
-  bool operator==(const StorageAllocator<U>& other) const noexcept {
-    return storage_ == other.storage();
-  }
-
- private:
-  BindingStorage* storage_;
+// One member: its interned name and its value. A structure's members follow
+// its ArrayHeader in ascending name order, each name once.
+struct MemberSlot {
+  InternedString* name;
+  BindingProperty value;
 };
 
-using MemberMap = std::map<InternedString*, BindingProperty, NameLess,
-                           StorageAllocator<std::pair<InternedString* const, BindingProperty>>>;
-
-struct StructureBlock {
-  explicit StructureBlock(BindingStorage* storage)
-      : members(NameLess(), MemberMap::allocator_type(storage)) {}
-  MemberMap members;
-};
+inline MemberSlot* MembersOf(ArrayHeader* header) {
+  return reinterpret_cast<MemberSlot*>(reinterpret_cast<char*>(header) + sizeof(ArrayHeader));
+}
+inline const MemberSlot* MembersOf(const ArrayHeader* header) {
+  return reinterpret_cast<const MemberSlot*>(reinterpret_cast<const char*>(header) +
+                                             sizeof(ArrayHeader));
+}
+inline BindingProperty* ElementsOf(ArrayHeader* header) {
+  return reinterpret_cast<BindingProperty*>(reinterpret_cast<char*>(header) + sizeof(ArrayHeader));
+}
+inline const BindingProperty* ElementsOf(const ArrayHeader* header) {
+  return reinterpret_cast<const BindingProperty*>(reinterpret_cast<const char*>(header) +
+                                                  sizeof(ArrayHeader));
+}
 
 }  // namespace Tesk::BindingInternal
 
@@ -62,8 +48,8 @@ class BindingProperty::MemberIterator {
   using reference = MemberView;
 
   MemberIterator() = default;
-  explicit MemberIterator(BindingInternal::MemberMap::const_iterator at) : at_(at) {}
-  MemberView operator*() const { return {at_->first->View(), at_->second}; }
+  explicit MemberIterator(const BindingInternal::MemberSlot* at) : at_(at) {}
+  MemberView operator*() const { return {at_->name->View(), at_->value}; }
   MemberIterator& operator++() {
     ++at_;
     return *this;
@@ -76,24 +62,22 @@ class BindingProperty::MemberIterator {
   bool operator==(const MemberIterator& other) const { return at_ == other.at_; }
 
  private:
-  BindingInternal::MemberMap::const_iterator at_;
+  const BindingInternal::MemberSlot* at_ = nullptr;
 };
 
 class BindingProperty::MemberRange {
  public:
   MemberRange() = default;
-  explicit MemberRange(const BindingInternal::MemberMap* map) : map_(map) {}
-  [[nodiscard]] MemberIterator begin() const {
-    return map_ != nullptr ? MemberIterator(map_->begin()) : MemberIterator();
-  }
-  [[nodiscard]] MemberIterator end() const {
-    return map_ != nullptr ? MemberIterator(map_->end()) : MemberIterator();
-  }
-  [[nodiscard]] bool empty() const { return map_ == nullptr || map_->empty(); }
-  [[nodiscard]] size_t size() const { return map_ != nullptr ? map_->size() : 0; }
+  explicit MemberRange(const BindingInternal::ArrayHeader* header)
+      : begin_(BindingInternal::MembersOf(header)), size_(header->size) {}
+  [[nodiscard]] MemberIterator begin() const { return MemberIterator(begin_); }
+  [[nodiscard]] MemberIterator end() const { return MemberIterator(begin_ + size_); }
+  [[nodiscard]] bool empty() const { return size_ == 0; }
+  [[nodiscard]] size_t size() const { return size_; }
 
  private:
-  const BindingInternal::MemberMap* map_ = nullptr;
+  const BindingInternal::MemberSlot* begin_ = nullptr;
+  size_t size_ = 0;
 };
 
 }  // namespace Tesk
