@@ -7,10 +7,14 @@
 #include <stdexcept>
 #include <utility>
 
+#include "binding/internal/name_bytes.h"
+
 namespace Tesk {
 
 using BindingInternal::ArrayHeader;
 using BindingInternal::BlobBlock;
+using BindingInternal::CopyShort;
+using BindingInternal::CutAtNul;
 using BindingInternal::ElementsOf;
 using BindingInternal::EmptyArray;
 using BindingInternal::EnumCell;
@@ -27,16 +31,6 @@ namespace {
 
 constexpr char kLengthError[] = "vector<T> too long";
 
-// Names and lookups end at the first NUL, as interned texts do. The length
-// comes back in a register: a view returned through memory (the 32-bit x86
-// convention) stalls the caller that reloads it, on every member access.
-size_t LengthToNul(std::string_view text) {
-  const size_t end = text.find('\0');
-  return end == std::string_view::npos ? text.size() : end;
-}
-
-std::string_view CutAtNul(std::string_view text) { return {text.data(), LengthToNul(text)}; }
-
 size_t ElementArrayBytes(uint32_t capacity) {
   return sizeof(ArrayHeader) + size_t{capacity} * sizeof(BindingProperty);
 }
@@ -46,11 +40,11 @@ size_t MemberArrayBytes(uint32_t capacity) {
 }
 
 // The capacity after growing one that cannot hold `needed` items: by half,
-// at least to `needed` and to 4, at most to kMaxCollectionSize.
+// at least to `needed` and to 8, at most to kMaxCollectionSize.
 uint32_t GrownCapacity(uint32_t capacity, uint32_t needed) {
   uint64_t grown = uint64_t{capacity} + capacity / 2;
   if (grown < needed) grown = needed;
-  if (grown < 4) grown = 4;
+  if (grown < 8) grown = 8;
   if (grown > kMaxCollectionSize) grown = kMaxCollectionSize;
   return static_cast<uint32_t>(grown);
 }
@@ -300,16 +294,12 @@ BindingProperty::~BindingProperty() {
   }
 }
 
-void BindingProperty::Reset() noexcept {
-  if (HoldsBlock()) {
-    if (OwnsStorage()) {
-      Storage()->Clear();
-    } else {
-      ReleasePayload();
-    }
+void BindingProperty::ReleaseBlocks() noexcept {
+  if (OwnsStorage()) {
+    Storage()->Clear();
+  } else {
+    ReleasePayload();
   }
-  SetKind(Kind::Empty);
-  payload_.unsignedValue = 0;
 }
 
 void BindingProperty::ReleasePayload() noexcept {
@@ -366,34 +356,10 @@ BindingStorage& BindingProperty::EnsureStorage() {
   return *storage;
 }
 
-void BindingProperty::SetBool(bool value) {
-  Reset();
-  SetKind(Kind::Bool);
-  payload_.boolean = value ? 1 : 0;
-}
-
-void BindingProperty::SetSigned(int64_t value) {
-  Reset();
-  SetKind(Kind::Signed);
-  payload_.signedValue = value;
-}
-
-void BindingProperty::SetUnsigned(uint64_t value) {
-  Reset();
-  SetKind(Kind::Unsigned);
-  payload_.unsignedValue = value;
-}
-
-void BindingProperty::SetFloat(double value) {
-  Reset();
-  SetKind(Kind::Float);
-  payload_.floatValue = value;
-}
-
 void BindingProperty::SetInlineText(std::string_view text) {
   // The storage address stays in the head; the text overwrites what follows it.
   char* at = InlineText();
-  std::memcpy(at, text.data(), text.size());
+  CopyShort(at, text.data(), text.size());
   at[text.size()] = '\0';
   reinterpret_cast<unsigned char*>(this)[15] =
       static_cast<unsigned char>(kInlineCapacity - text.size());
@@ -672,11 +638,18 @@ BindingProperty& BindingProperty::MemberRef(std::string_view name) {
     header->capacity = capacity;
     payload_.array = header;
   }
-  InternedString* interned = storage.Intern(name);
+  InternedString* interned = storage.InternName(name);
   MemberSlot* members = MembersOf(header);
   MemberSlot* slot = members + at.index;
   // Members hold no pointer into themselves: the later ones move up by bytes.
-  std::memmove(static_cast<void*>(slot + 1), slot, (header->size - at.index) * sizeof(MemberSlot));
+  const uint32_t later = header->size - at.index;
+  if (later <= 8) {
+    for (uint32_t i = later; i > 0; --i) {
+      std::memcpy(static_cast<void*>(slot + i), slot + i - 1, sizeof(MemberSlot));
+    }
+  } else {
+    std::memmove(static_cast<void*>(slot + 1), slot, later * sizeof(MemberSlot));
+  }
   slot->name = interned;
   new (&slot->value) BindingProperty();
   slot->value.MakeChildOf(&storage);

@@ -68,13 +68,33 @@ class BindingProperty {
 
   // Releases the payload (recursively) and makes the value empty. The storage
   // of a root stays for later use.
-  void Reset() noexcept;
+  void Reset() noexcept {
+    if (HoldsBlock()) ReleaseBlocks();
+    SetKind(BindingPropertyKind::Empty);
+    payload_.unsignedValue = 0;
+  }
 
   // Setters: Reset, then store the new kind and payload.
-  void SetBool(bool value);
-  void SetSigned(int64_t value);
-  void SetUnsigned(uint64_t value);
-  void SetFloat(double value);
+  void SetBool(bool value) {
+    Reset();
+    SetKind(BindingPropertyKind::Bool);
+    payload_.boolean = value ? 1 : 0;
+  }
+  void SetSigned(int64_t value) {
+    Reset();
+    SetKind(BindingPropertyKind::Signed);
+    payload_.signedValue = value;
+  }
+  void SetUnsigned(uint64_t value) {
+    Reset();
+    SetKind(BindingPropertyKind::Unsigned);
+    payload_.unsignedValue = value;
+  }
+  void SetFloat(double value) {
+    Reset();
+    SetKind(BindingPropertyKind::Float);
+    payload_.floatValue = value;
+  }
   // Interned in the tree's storage; the text ends at its first NUL.
   void SetString(std::string_view text);
   void SetString(const char* text) { SetString(std::string_view(text != nullptr ? text : "")); }
@@ -125,7 +145,7 @@ class BindingProperty {
   // until a member is added to or removed from its structure. Take the
   // reference again after such a change.
   BindingProperty& Element(uint32_t index);
-  BindingProperty& Append() { return Element(Size()); }
+  BindingProperty& Append();
   void Reserve(uint32_t count);
   BindingProperty& MemberRef(std::string_view name);
   // Removes a member; false when there is none of that name.
@@ -180,6 +200,7 @@ class BindingProperty {
   void SetKind(BindingPropertyKind kind) {
     head_ = (head_ & ~(kKindMask | kInlineTextBit)) | static_cast<uintptr_t>(kind);
   }
+  void ReleaseBlocks() noexcept;
   void ReleasePayload() noexcept;
   void ReleaseMembers() noexcept;
   void CopyFrom(const BindingProperty& source);

@@ -5,12 +5,14 @@
 #include <cstring>
 #include <new>
 
+#include "binding/internal/name_bytes.h"
 #include "diagnostics/sdk_allocator.h"
 
 namespace Tesk {
 
 using BindingInternal::ArrayHeader;
 using BindingInternal::InternedString;
+using BindingInternal::SameBytes;
 
 namespace BindingInternal {
 
@@ -120,6 +122,7 @@ void BindingStorage::Clear() noexcept {
   std::memset(freeLists_, 0, sizeof freeLists_);
   if (table_ != nullptr) std::memset(table_, 0, tableSize_ * kTableBytesPerSlot);
   internedCount_ = 0;
+  for (RecentName& recent : recent_) recent = RecentName{};
 }
 
 void BindingStorage::ReleaseChunksAndLargeBlocks() noexcept {
@@ -257,17 +260,23 @@ void BindingStorage::FreeLarge(void* memory) noexcept {
 }
 
 InternedString* BindingStorage::Intern(std::string_view text) {
-  // One pass finds the first NUL and hashes the bytes before it.
-  uint32_t hash = kFnvOffsetBasis;
-  size_t length = 0;
-  for (; length < text.size(); ++length) {
-    const auto c = static_cast<unsigned char>(text[length]);
-    if (c == 0) break;
-    hash ^= c;
-    hash *= kFnvPrime;
+  const std::string_view name = BindingInternal::CutAtNul(text);
+  return InternHashed(name, BindingInternal::NameHash(name));
+}
+
+InternedString* BindingStorage::InternName(std::string_view name) {
+  if (name.empty()) return BindingInternal::EmptyInterned();
+  const uint64_t address = reinterpret_cast<uintptr_t>(name.data());
+  RecentName& recent = recent_[(address * 0x9E3779B97F4A7C15ull) >> 59];
+  // The same address may hold another text by now: the bytes decide.
+  if (recent.text == name.data() && recent.entry->length == name.size() &&
+      SameBytes(recent.entry->text, name.data(), name.size())) {
+    ++recent.entry->references;
+    return recent.entry;
   }
-  if (length == 0) return BindingInternal::EmptyInterned();
-  return InternHashed(text.substr(0, length), hash);
+  InternedString* entry = InternHashed(name, BindingInternal::NameHash(name));
+  recent = {name.data(), entry};
+  return entry;
 }
 
 InternedString* BindingStorage::Intern(const InternedString& entry) {
@@ -276,6 +285,7 @@ InternedString* BindingStorage::Intern(const InternedString& entry) {
 }
 
 InternedString* BindingStorage::InternHashed(std::string_view text, uint32_t hash) {
+  if (text.empty()) return BindingInternal::EmptyInterned();
   if ((internedCount_ + 1) * 4 > tableSize_ * 3) GrowTable();
   const uint32_t mask = tableSize_ - 1;
   const uint8_t tag = TagOf(hash);
@@ -283,7 +293,8 @@ InternedString* BindingStorage::InternHashed(std::string_view text, uint32_t has
   for (uint8_t slotTag; (slotTag = tags_[slot]) != 0; slot = (slot + 1) & mask) {
     if (slotTag != tag) continue;
     InternedString* entry = table_[slot];
-    if (entry->hash == hash && entry->View() == text) {
+    if (entry->hash == hash && entry->length == text.size() &&
+        SameBytes(entry->text, text.data(), text.size())) {
       ++entry->references;
       return entry;
     }
@@ -323,6 +334,9 @@ void BindingStorage::Release(InternedString* entry) noexcept {
   table_[hole] = nullptr;
   tags_[hole] = 0;
   --internedCount_;
+  for (RecentName& recent : recent_) {
+    if (recent.entry == entry) recent = RecentName{};
+  }
   FreeBlock(entry, InternedString::BlockSize(entry->length));
 }
 

@@ -78,6 +78,9 @@ class BindingStorage {
   // The interned entry of `text` (cut at its first NUL), with one more reference.
   // The empty text is the shared empty entry, never counted.
   [[nodiscard]] BindingInternal::InternedString* Intern(std::string_view text);
+  // As Intern, for a text without NUL. A name given again at the same address
+  // (a literal, a registry's field name) is found without hashing it.
+  [[nodiscard]] BindingInternal::InternedString* InternName(std::string_view name);
   // Another reference to an entry of another storage's table, reusing its hash.
   [[nodiscard]] BindingInternal::InternedString* Intern(
       const BindingInternal::InternedString& entry);
@@ -148,6 +151,14 @@ class BindingStorage {
   uint8_t* tags_ = nullptr;
   uint32_t tableSize_ = 0;
   uint32_t internedCount_ = 0;
+  // The entries last interned by InternName, by the address of the text given;
+  // an entry leaves when it is erased.
+  struct RecentName {
+    const char* text = nullptr;
+    BindingInternal::InternedString* entry = nullptr;
+  };
+  static constexpr size_t kRecentNames = 32;
+  RecentName recent_[kRecentNames];
   void* allocation_ = nullptr;  // the heap block this storage was placed in
   alignas(16) char inlineChunk_[kInlineChunkBytes];
 };

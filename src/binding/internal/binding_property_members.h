@@ -2,6 +2,8 @@
 // binding_property.h.
 #pragma once
 
+#include <new>
+
 #include "binding/binding_storage.h"
 #include "binding/internal/binding_blocks.h"
 
@@ -32,6 +34,20 @@ inline const BindingProperty* ElementsOf(const ArrayHeader* header) {
 }  // namespace Tesk::BindingInternal
 
 namespace Tesk {
+
+inline BindingProperty& BindingProperty::Append() {
+  // The common case inline: a collection with room for one more element.
+  if (Kind() == BindingPropertyKind::Collection) {
+    BindingInternal::ArrayHeader* header = payload_.array;
+    if (header->size < header->capacity) {
+      BindingProperty* element = BindingInternal::ElementsOf(header) + header->size++;
+      new (element) BindingProperty();
+      element->MakeChildOf(Storage());
+      return *element;
+    }
+  }
+  return Element(Size());
+}
 
 // One member seen through iteration: its name and its value.
 struct BindingProperty::MemberView {
