@@ -580,7 +580,7 @@ bool BindingProperty::HasMember(std::string_view name) const {
   return FindMember(MembersOf(header), header->size, CutAtNul(name)).found;
 }
 
-BindingProperty& BindingProperty::Element(uint32_t index) {
+BindingProperty& BindingProperty::GrowTo(uint32_t index) {
   MakeCollection();
   ArrayHeader* header = payload_.array;
   if (index < header->size) return ElementsOf(header)[index];
@@ -613,6 +613,23 @@ void BindingProperty::Reserve(uint32_t count) {
   } else {
     header = static_cast<ArrayHeader*>(
         storage.ResizeBlock(header, ElementArrayBytes(header->capacity), ElementArrayBytes(count)));
+  }
+  header->capacity = count;
+  payload_.array = header;
+}
+
+void BindingProperty::ReserveMembers(uint32_t count) {
+  if (Kind() != Kind::Structure) return;
+  if (count > kMaxCollectionSize) throw std::length_error(kLengthError);
+  ArrayHeader* header = payload_.array;
+  if (count <= header->capacity) return;
+  BindingStorage& storage = *Storage();
+  if (header->capacity == 0) {
+    header = static_cast<ArrayHeader*>(storage.AllocateBlock(MemberArrayBytes(count)));
+    header->size = 0;
+  } else {
+    header = static_cast<ArrayHeader*>(
+        storage.ResizeBlock(header, MemberArrayBytes(header->capacity), MemberArrayBytes(count)));
   }
   header->capacity = count;
   payload_.array = header;

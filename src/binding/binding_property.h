@@ -147,6 +147,9 @@ class BindingProperty {
   BindingProperty& Element(uint32_t index);
   BindingProperty& Append();
   void Reserve(uint32_t count);
+  // For a structure only (otherwise nothing): room for `count` members, so that
+  // a reader that knows the count adds them without growing the array.
+  void ReserveMembers(uint32_t count);
   BindingProperty& MemberRef(std::string_view name);
   // Removes a member; false when there is none of that name.
   bool RemoveMember(std::string_view name);
@@ -200,6 +203,7 @@ class BindingProperty {
   void SetKind(BindingPropertyKind kind) {
     head_ = (head_ & ~(kKindMask | kInlineTextBit)) | static_cast<uintptr_t>(kind);
   }
+  BindingProperty& GrowTo(uint32_t index);
   void ReleaseBlocks() noexcept;
   void ReleasePayload() noexcept;
   void ReleaseMembers() noexcept;

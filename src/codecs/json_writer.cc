@@ -1,7 +1,15 @@
-#include <rapidjson/prettywriter.h>
-#include <rapidjson/writer.h>
+// JSON text from a BindingProperty, written straight into the result string.
+// The layout is that of RapidJSON's Writer and PrettyWriter (numbers through
+// its dtoa and itoa, the same escapes), so the text does not depend on which
+// of them wrote it; writing here needs neither their handler calls nor a copy
+// out of their buffer.
+#include <rapidjson/internal/dtoa.h>
+#include <rapidjson/internal/itoa.h>
 
 #include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <stdexcept>
 #include <string>
 
 #include "codecs/internal/enum_names.h"
@@ -12,47 +20,43 @@ namespace {
 
 constexpr char kBase64Alphabet[] =
     "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+constexpr char kHexDigits[] = "0123456789ABCDEF";
 
-std::string Base64(std::span<const uint8_t> bytes) {
-  std::string text;
-  text.reserve((bytes.size() + 2) / 3 * 4);
-  size_t i = 0;
-  for (; i + 3 <= bytes.size(); i += 3) {
-    const uint32_t group =
-        (uint32_t{bytes[i]} << 16) | (uint32_t{bytes[i + 1]} << 8) | bytes[i + 2];
-    text += kBase64Alphabet[(group >> 18) & 63];
-    text += kBase64Alphabet[(group >> 12) & 63];
-    text += kBase64Alphabet[(group >> 6) & 63];
-    text += kBase64Alphabet[group & 63];
-  }
-  if (i < bytes.size()) {
-    const bool two = i + 1 < bytes.size();
-    const uint32_t group = (uint32_t{bytes[i]} << 16) | (two ? uint32_t{bytes[i + 1]} << 8 : 0);
-    text += kBase64Alphabet[(group >> 18) & 63];
-    text += kBase64Alphabet[(group >> 12) & 63];
-    text += two ? kBase64Alphabet[(group >> 6) & 63] : '=';
-    text += '=';
-  }
-  return text;
-}
+// How each byte is written inside a string: 0 as it is, 'u' as \u00XX, any
+// other as a backslash and that letter.
+constexpr auto kEscapes = [] {
+  struct Table {
+    char of[256] = {};
+  } table;
+  for (int c = 0; c < 0x20; ++c) table.of[c] = 'u';
+  table.of['\b'] = 'b';
+  table.of['\t'] = 't';
+  table.of['\n'] = 'n';
+  table.of['\f'] = 'f';
+  table.of['\r'] = 'r';
+  table.of['"'] = '"';
+  table.of['\\'] = '\\';
+  return table;
+}();
 
-// RapidJSON's output stream concept over the result text itself, so that the
-// writer's output needs no copy. The text grows by doubling; Finish cuts it to
-// what was written.
-class StringOutput {
+// The text being written: a cursor into the result string, which grows by
+// doubling ahead of each token; Finish cuts it to what was written.
+class TextOutput {
  public:
-  using Ch = char;
-  explicit StringOutput(std::string& text) : text_(text) {}
+  explicit TextOutput(std::string& text) : text_(text) {}
 
-  void Put(char c) {
-    if (cursor_ == end_) Grow(1);
-    *cursor_++ = c;
-  }
-  void PutUnchecked(char c) { *cursor_++ = c; }
-  void Reserve(size_t count) {
+  // Room for `count` more bytes; the pointer to write them at.
+  char* Reserve(size_t count) {
     if (static_cast<size_t>(end_ - cursor_) < count) Grow(count);
+    return cursor_;
   }
-  void Flush() {}
+  void Advance(char* to) { cursor_ = to; }
+  void Put(char c) { *Reserve(1) = c, ++cursor_; }
+  void Append(std::string_view bytes) {
+    char* at = Reserve(bytes.size());
+    std::memcpy(at, bytes.data(), bytes.size());
+    cursor_ = at + bytes.size();
+  }
   void Finish() { text_.resize(static_cast<size_t>(cursor_ - text_.data())); }
 
  private:
@@ -60,7 +64,7 @@ class StringOutput {
     const size_t used = static_cast<size_t>(cursor_ - text_.data());
     size_t capacity = text_.size() * 2;
     if (capacity < used + count) capacity = used + count;
-    if (capacity < 256) capacity = 256;
+    if (capacity < 1024) capacity = 1024;
     text_.resize(capacity);
     cursor_ = text_.data() + used;
     end_ = text_.data() + capacity;
@@ -71,79 +75,173 @@ class StringOutput {
   char* end_ = text_.data();
 };
 
-// Found by argument-dependent lookup from RapidJSON's Writer, which reserves
-// room before writing a string or a number and then writes without checks.
-inline void PutReserve(StringOutput& output, size_t count) { output.Reserve(count); }
-inline void PutUnsafe(StringOutput& output, char c) { output.PutUnchecked(c); }
-
-template <class Writer>
-class JsonValueWriter {
+class JsonTextWriter {
  public:
-  JsonValueWriter(Writer& writer, const BindingRegistry* registry)
-      : writer_(writer), registry_(registry) {}
+  // An empty `lineBreak` writes compact text; any other indents by four
+  // spaces per level with `lineBreak` between lines.
+  JsonTextWriter(TextOutput& out, const BindingRegistry* registry, std::string_view lineBreak)
+      : out_(out), registry_(registry), lineBreak_(lineBreak) {}
 
-  void Write(const BindingProperty& value) {
+  void Write(const BindingProperty& value, size_t depth) {
     switch (value.Kind()) {
       case BindingPropertyKind::Empty:
-        writer_.Null();
+        out_.Append("null");
         return;
       case BindingPropertyKind::Bool:
-        writer_.Bool(value.GetBool());
+        out_.Append(value.GetBool() ? std::string_view("true") : std::string_view("false"));
         return;
-      case BindingPropertyKind::Signed:
-        writer_.Int64(value.GetSigned());
+      case BindingPropertyKind::Signed: {
+        char* at = out_.Reserve(24);
+        out_.Advance(rapidjson::internal::i64toa(value.GetSigned(), at));
         return;
-      case BindingPropertyKind::Unsigned:
-        writer_.Uint64(value.GetUnsigned());
+      }
+      case BindingPropertyKind::Unsigned: {
+        char* at = out_.Reserve(24);
+        out_.Advance(rapidjson::internal::u64toa(value.GetUnsigned(), at));
         return;
+      }
       case BindingPropertyKind::Float: {
         const double number = value.GetFloat();
         // JSON has no NaN or infinity: null keeps the text valid.
-        if (std::isfinite(number)) {
-          writer_.Double(number);
-        } else {
-          writer_.Null();
+        if (!std::isfinite(number)) {
+          out_.Append("null");
+          return;
         }
+        char* at = out_.Reserve(32);
+        out_.Advance(rapidjson::internal::dtoa(number, at));
         return;
       }
-      case BindingPropertyKind::String: {
-        const std::string_view text = value.GetString();
-        writer_.String(text.data(), static_cast<rapidjson::SizeType>(text.size()));
+      case BindingPropertyKind::String:
+        WriteString(value.GetString());
         return;
-      }
-      case BindingPropertyKind::Blob: {
-        const std::string text = Base64(value.GetBlob());
-        writer_.String(text.data(), static_cast<rapidjson::SizeType>(text.size()));
+      case BindingPropertyKind::Blob:
+        WriteBase64(value.GetBlob());
         return;
-      }
       case BindingPropertyKind::Enum: {
         const BindingEnumValue enumValue = value.GetEnum();
         if (const auto name = CodecsInternal::EnumeratorName(registry_, enumValue)) {
-          writer_.String(name->data(), static_cast<rapidjson::SizeType>(name->size()));
+          WriteString(*name);
         } else {
-          writer_.Int(enumValue.value);
+          char* at = out_.Reserve(12);
+          out_.Advance(rapidjson::internal::i32toa(enumValue.value, at));
         }
         return;
       }
-      case BindingPropertyKind::Collection:
-        writer_.StartArray();
-        for (const BindingProperty& element : value.Elements()) Write(element);
-        writer_.EndArray();
-        return;
-      case BindingPropertyKind::Structure:
-        writer_.StartObject();
-        for (const auto member : value.Members()) {
-          writer_.Key(member.name.data(), static_cast<rapidjson::SizeType>(member.name.size()));
-          Write(member.value);
+      case BindingPropertyKind::Collection: {
+        const auto elements = value.Elements();
+        if (elements.empty()) {
+          out_.Append("[]");
+          return;
         }
-        writer_.EndObject();
+        out_.Put('[');
+        bool first = true;
+        for (const BindingProperty& element : elements) {
+          Separate(first, depth + 1);
+          first = false;
+          Write(element, depth + 1);
+        }
+        Close(']', depth);
         return;
+      }
+      case BindingPropertyKind::Structure: {
+        const auto members = value.Members();
+        if (members.empty()) {
+          out_.Append("{}");
+          return;
+        }
+        out_.Put('{');
+        bool first = true;
+        for (const auto member : members) {
+          Separate(first, depth + 1);
+          first = false;
+          WriteString(member.name);
+          if (lineBreak_.empty()) {
+            out_.Put(':');
+          } else {
+            out_.Append(": ");
+          }
+          Write(member.value, depth + 1);
+        }
+        Close('}', depth);
+        return;
+      }
     }
   }
 
  private:
-  Writer& writer_;
+  // Before an element or member: a comma after the first, then in indented
+  // text a line break and the indentation of `depth`.
+  void Separate(bool first, size_t depth) {
+    if (!first) out_.Put(',');
+    if (!lineBreak_.empty()) Indent(depth);
+  }
+
+  void Close(char bracket, size_t depth) {
+    if (!lineBreak_.empty()) Indent(depth);
+    out_.Put(bracket);
+  }
+
+  void Indent(size_t depth) {
+    char* at = out_.Reserve(lineBreak_.size() + depth * 4);
+    std::memcpy(at, lineBreak_.data(), lineBreak_.size());
+    at += lineBreak_.size();
+    std::memset(at, ' ', depth * 4);
+    out_.Advance(at + depth * 4);
+  }
+
+  void WriteString(std::string_view text) {
+    // At most six bytes per byte (\u00XX) and the quotes.
+    if (text.size() > (SIZE_MAX - 2) / 6) throw std::length_error("string too long");
+    char* at = out_.Reserve(2 + text.size() * 6);
+    *at++ = '"';
+    for (const char c : text) {
+      const char escape = kEscapes.of[static_cast<unsigned char>(c)];
+      if (escape == 0) {
+        *at++ = c;
+      } else if (escape == 'u') {
+        std::memcpy(at, "\\u00", 4);
+        at[4] = kHexDigits[static_cast<unsigned char>(c) >> 4];
+        at[5] = kHexDigits[static_cast<unsigned char>(c) & 15];
+        at += 6;
+      } else {
+        at[0] = '\\';
+        at[1] = escape;
+        at += 2;
+      }
+    }
+    *at++ = '"';
+    out_.Advance(at);
+  }
+
+  void WriteBase64(std::span<const uint8_t> bytes) {
+    char* at = out_.Reserve(2 + (bytes.size() + 2) / 3 * 4);
+    *at++ = '"';
+    size_t i = 0;
+    for (; i + 3 <= bytes.size(); i += 3) {
+      const uint32_t group =
+          (uint32_t{bytes[i]} << 16) | (uint32_t{bytes[i + 1]} << 8) | bytes[i + 2];
+      at[0] = kBase64Alphabet[(group >> 18) & 63];
+      at[1] = kBase64Alphabet[(group >> 12) & 63];
+      at[2] = kBase64Alphabet[(group >> 6) & 63];
+      at[3] = kBase64Alphabet[group & 63];
+      at += 4;
+    }
+    if (i < bytes.size()) {
+      const bool two = i + 1 < bytes.size();
+      const uint32_t group = (uint32_t{bytes[i]} << 16) | (two ? uint32_t{bytes[i + 1]} << 8 : 0);
+      at[0] = kBase64Alphabet[(group >> 18) & 63];
+      at[1] = kBase64Alphabet[(group >> 12) & 63];
+      at[2] = two ? kBase64Alphabet[(group >> 6) & 63] : '=';
+      at[3] = '=';
+      at += 4;
+    }
+    *at++ = '"';
+    out_.Advance(at);
+  }
+
+  TextOutput& out_;
   const BindingRegistry* registry_;
+  std::string_view lineBreak_;
 };
 
 }  // namespace
@@ -151,28 +249,10 @@ class JsonValueWriter {
 std::string WriteJson(const BindingProperty& value, const BindingRegistry* registry,
                       std::string_view lineBreak) {
   if (value.IsEmpty()) return {};
-  std::string written;
-  StringOutput output(written);
-  if (lineBreak.empty()) {
-    rapidjson::Writer<StringOutput> writer(output);
-    JsonValueWriter(writer, registry).Write(value);
-    output.Finish();
-    return written;
-  }
-  rapidjson::PrettyWriter<StringOutput> writer(output);
-  JsonValueWriter(writer, registry).Write(value);
-  output.Finish();
-  if (lineBreak == "\n") return written;
-  // Line feeds inside strings are escaped: every raw one is a layout break.
   std::string text;
-  text.reserve(written.size() + written.size() / 8 * (lineBreak.size() - 1));
-  for (char c : written) {
-    if (c == '\n') {
-      text += lineBreak;
-    } else {
-      text += c;
-    }
-  }
+  TextOutput out(text);
+  JsonTextWriter(out, registry, lineBreak).Write(value, 0);
+  out.Finish();
   return text;
 }
 

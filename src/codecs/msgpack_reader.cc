@@ -212,8 +212,20 @@ class MessagePackReader {
     } else {
       target.MakeCollection();
     }
-    // Nothing is reserved for the announced count: only items present in the
-    // input are ever made.
+    // Room for the announced items, but never for more than the rest of the
+    // input can hold (each element takes a byte at least, each pair two), and
+    // never for more items in all than the input has bytes: nested hostile
+    // counts then cost no more than the items they would really hold.
+    uint64_t room = isMap ? (count_ - position_) / 2 : count_ - position_;
+    if (room > count) room = count;
+    if (room > reserveBudget_) room = reserveBudget_;
+    if (room > kMaxCollectionSize) room = kMaxCollectionSize;
+    reserveBudget_ -= room;
+    if (isMap) {
+      target.ReserveMembers(static_cast<uint32_t>(room));
+    } else {
+      target.Reserve(static_cast<uint32_t>(room));
+    }
     open_.push_back({&target, isMap ? uint64_t{count} * 2 : uint64_t{count}, 0, {}, isMap});
     return true;
   }
@@ -301,6 +313,7 @@ class MessagePackReader {
   const uint8_t* const bytes_;
   const size_t count_;
   size_t position_ = 0;
+  uint64_t reserveBudget_ = count_;  // items that may still be reserved ahead
   BindingResult& result_;
   std::vector<OpenContainer> open_;
 };

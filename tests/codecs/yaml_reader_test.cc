@@ -225,7 +225,8 @@ TEST(YamlReader, ReportsEveryProblemWithItsPosition) {
 TEST(YamlReader, ReadsOnlyTheGivenLength) {
   const char text[] = "a: 12345";
   EXPECT_EQ(Testing::YamlValueText(ParseYaml(text, 4).value), "{a: 1u}");
-  EXPECT_EQ(Testing::YamlValueText(ParseYaml(std::string_view("a: [1]\0garbage", 6)).value), "{a: [1u]}");
+  EXPECT_EQ(Testing::YamlValueText(ParseYaml(std::string_view("a: [1]\0garbage", 6)).value),
+            "{a: [1u]}");
   const BindingResult none = ParseYaml(nullptr, 0);
   EXPECT_TRUE(none.ok);
   EXPECT_TRUE(none.value.IsEmpty());

@@ -46,7 +46,14 @@ inline BindingProperty& BindingProperty::Append() {
       return *element;
     }
   }
-  return Element(Size());
+  return GrowTo(Size());
+}
+
+inline BindingProperty& BindingProperty::Element(uint32_t index) {
+  if (Kind() == BindingPropertyKind::Collection && index < payload_.array->size) {
+    return BindingInternal::ElementsOf(payload_.array)[index];
+  }
+  return GrowTo(index);
 }
 
 // One member seen through iteration: its name and its value.
