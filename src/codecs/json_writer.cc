@@ -29,13 +29,13 @@ constexpr auto kEscapes = [] {
     char of[256] = {};
   } table;
   for (int c = 0; c < 0x20; ++c) table.of[c] = 'u';
-  table.of['\b'] = 'b';
-  table.of['\t'] = 't';
-  table.of['\n'] = 'n';
-  table.of['\f'] = 'f';
-  table.of['\r'] = 'r';
-  table.of['"'] = '"';
-  table.of['\\'] = '\\';
+  table.of[static_cast<unsigned char>('\b')] = 'b';
+  table.of[static_cast<unsigned char>('\t')] = 't';
+  table.of[static_cast<unsigned char>('\n')] = 'n';
+  table.of[static_cast<unsigned char>('\f')] = 'f';
+  table.of[static_cast<unsigned char>('\r')] = 'r';
+  table.of[static_cast<unsigned char>('"')] = '"';
+  table.of[static_cast<unsigned char>('\\')] = '\\';
   return table;
 }();
 
