@@ -19,6 +19,7 @@ namespace Tesk {
 
 struct TypeKey;
 class BindingStorage;
+class BindingTreeBuilder;
 
 namespace BindingInternal {
 struct ArrayHeader;
@@ -168,6 +169,7 @@ class BindingProperty {
 
   // Deep equality: same kinds, payloads, elements and members.
   friend bool operator==(const BindingProperty& a, const BindingProperty& b);
+  friend class BindingTreeBuilder;
 
  private:
   class Copier;

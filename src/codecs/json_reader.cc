@@ -24,6 +24,7 @@
 #include <system_error>
 #include <vector>
 
+#include "binding/binding_tree_builder.h"
 #include "codecs/json.h"
 
 namespace Tesk {
@@ -35,86 +36,58 @@ bool IsNumberByte(char c) {
   return (c >= '0' && c <= '9') || c == '-' || c == '+' || c == '.' || c == 'e' || c == 'E';
 }
 
-// Builds a BindingProperty from the reader's events. `target_` is the value the
-// next scalar or container goes into; `open_` the containers not yet closed.
-class JsonTreeBuilder {
+// Builds the tree bottom-up (BindingTreeBuilder): the usual way.
+class BottomUpSink {
  public:
-  // `end` is where the stream's text ends.
-  JsonTreeBuilder(BindingProperty& root, const RAPIDJSON_NAMESPACE::StringStream& stream,
-                  const char* end)
-      : target_(&root), stream_(stream), end_(end) {
-    open_.reserve(32);
-  }
+  explicit BottomUpSink(BindingProperty& root) : builder_(root) {}
+  void Empty() { builder_.Empty(); }
+  void Bool(bool value) { builder_.Bool(value); }
+  void Signed(int64_t value) { builder_.Signed(value); }
+  void Unsigned(uint64_t value) { builder_.Unsigned(value); }
+  void Float(double value) { builder_.Float(value); }
+  void String(std::string_view text) { builder_.String(text); }
+  void Key(std::string_view name) { builder_.Key(name); }
+  void StartCollection() { builder_.StartCollection(); }
+  void EndCollection() { builder_.EndCollection(); }
+  void StartStructure() { builder_.StartStructure(); }
+  bool EndStructure() { return builder_.EndStructure(); }
+  void Finish() { builder_.Finish(); }
 
-  bool Null() {
-    NextValue();
-    return true;
-  }
-  bool Bool(bool value) {
-    NextValue()->SetBool(value);
-    return true;
-  }
-  bool Int(int value) {
-    NextValue()->SetSigned(value);
-    return true;
-  }
-  bool Uint(unsigned value) {
-    NextValue()->SetUnsigned(value);
-    return true;
-  }
-  bool Int64(int64_t value) {
-    NextValue()->SetSigned(value);
-    return true;
-  }
-  bool Uint64(uint64_t value) {
-    NextValue()->SetUnsigned(value);
-    return true;
-  }
-  bool Double(double value) {
-    // The reader's fast path can overflow a long mantissa with a large exponent
-    // to infinity instead of reporting it: refuse it as too big, like the reader
-    // does for other numbers beyond a double.
-    if (!std::isfinite(value)) {
-      numberTooBig_ = true;
-      return false;
-    }
-    NextValue()->SetFloat(CorrectlyRounded(value));
-    return true;
-  }
-  bool RawNumber(const char*, RAPIDJSON_NAMESPACE::SizeType, bool) { return false; }
-  bool String(const char* text, RAPIDJSON_NAMESPACE::SizeType length, bool) {
-    NextValue()->SetString(std::string_view(text, length));
-    return true;
-  }
-  bool StartObject() {
-    if (open_.size() >= kMaxJsonDepth) return TooDeep();
-    BindingProperty* value = NextValue();
-    value->MakeStructure();
-    open_.push_back(value);
-    return true;
-  }
-  bool Key(const char* name, RAPIDJSON_NAMESPACE::SizeType length, bool) {
-    target_ = &open_.back()->MemberRef(std::string_view(name, length));
-    return true;
-  }
-  bool EndObject(RAPIDJSON_NAMESPACE::SizeType) {
-    open_.pop_back();
-    return true;
-  }
-  bool StartArray() {
-    if (open_.size() >= kMaxJsonDepth) return TooDeep();
+ private:
+  BindingTreeBuilder builder_;
+};
+
+// Builds the tree top-down through MemberRef, for a document that names a
+// member twice: a repeated name addresses the same member, a later scalar
+// replaces it, a later object adds to an earlier object and a later array
+// appends to an earlier array. `target_` is the value the next scalar or
+// container goes into; `open_` the containers not yet closed.
+class MergingSink {
+ public:
+  explicit MergingSink(BindingProperty& root) : target_(&root) { open_.reserve(32); }
+  void Empty() { NextValue(); }
+  void Bool(bool value) { NextValue()->SetBool(value); }
+  void Signed(int64_t value) { NextValue()->SetSigned(value); }
+  void Unsigned(uint64_t value) { NextValue()->SetUnsigned(value); }
+  void Float(double value) { NextValue()->SetFloat(value); }
+  void String(std::string_view text) { NextValue()->SetString(text); }
+  void Key(std::string_view name) { target_ = &open_.back()->MemberRef(name); }
+  void StartCollection() {
     BindingProperty* value = NextValue();
     value->MakeCollection();
     open_.push_back(value);
-    return true;
   }
-  bool EndArray(RAPIDJSON_NAMESPACE::SizeType) {
+  void EndCollection() { open_.pop_back(); }
+  void StartStructure() {
+    BindingProperty* value = NextValue();
+    value->MakeStructure();
+    open_.push_back(value);
+  }
+  bool EndStructure() {
     open_.pop_back();
     return true;
   }
-
-  [[nodiscard]] bool tooDeep() const { return tooDeep_; }
-  [[nodiscard]] bool numberTooBig() const { return numberTooBig_; }
+  void Finish() {}
 
  private:
   // Inside an array every value is a new element; elsewhere it goes to the
@@ -125,6 +98,95 @@ class JsonTreeBuilder {
     }
     return target_;
   }
+
+  BindingProperty* target_;
+  std::vector<BindingProperty*> open_;
+};
+
+// The reader's handler: checks depth, reads numbers correctly rounded, and
+// hands every value to its sink.
+template <class Sink>
+class JsonTreeHandler {
+ public:
+  // `end` is where the stream's text ends.
+  JsonTreeHandler(BindingProperty& root, const RAPIDJSON_NAMESPACE::StringStream& stream,
+                  const char* end)
+      : sink_(root), stream_(stream), end_(end) {}
+
+  bool Null() {
+    sink_.Empty();
+    return true;
+  }
+  bool Bool(bool value) {
+    sink_.Bool(value);
+    return true;
+  }
+  bool Int(int value) {
+    sink_.Signed(value);
+    return true;
+  }
+  bool Uint(unsigned value) {
+    sink_.Unsigned(value);
+    return true;
+  }
+  bool Int64(int64_t value) {
+    sink_.Signed(value);
+    return true;
+  }
+  bool Uint64(uint64_t value) {
+    sink_.Unsigned(value);
+    return true;
+  }
+  bool Double(double value) {
+    // The reader's fast path can overflow a long mantissa with a large exponent
+    // to infinity instead of reporting it: refuse it as too big, like the reader
+    // does for other numbers beyond a double.
+    if (!std::isfinite(value)) {
+      numberTooBig_ = true;
+      return false;
+    }
+    sink_.Float(CorrectlyRounded(value));
+    return true;
+  }
+  bool RawNumber(const char*, RAPIDJSON_NAMESPACE::SizeType, bool) { return false; }
+  bool String(const char* text, RAPIDJSON_NAMESPACE::SizeType length, bool) {
+    sink_.String(std::string_view(text, length));
+    return true;
+  }
+  bool StartObject() {
+    if (depth_ >= kMaxJsonDepth) return TooDeep();
+    ++depth_;
+    sink_.StartStructure();
+    return true;
+  }
+  bool Key(const char* name, RAPIDJSON_NAMESPACE::SizeType length, bool) {
+    sink_.Key(std::string_view(name, length));
+    return true;
+  }
+  bool EndObject(RAPIDJSON_NAMESPACE::SizeType) {
+    --depth_;
+    if (sink_.EndStructure()) return true;
+    repeatedName_ = true;
+    return false;
+  }
+  bool StartArray() {
+    if (depth_ >= kMaxJsonDepth) return TooDeep();
+    ++depth_;
+    sink_.StartCollection();
+    return true;
+  }
+  bool EndArray(RAPIDJSON_NAMESPACE::SizeType) {
+    --depth_;
+    sink_.EndCollection();
+    return true;
+  }
+
+  void Finish() { sink_.Finish(); }
+  [[nodiscard]] bool tooDeep() const { return tooDeep_; }
+  [[nodiscard]] bool numberTooBig() const { return numberTooBig_; }
+  [[nodiscard]] bool repeatedName() const { return repeatedName_; }
+
+ private:
   bool TooDeep() {
     tooDeep_ = true;
     return false;
@@ -147,12 +209,13 @@ class JsonTreeBuilder {
     return read.ec == std::errc() ? exact : value;
   }
 
-  BindingProperty* target_;
+  Sink sink_;
   const RAPIDJSON_NAMESPACE::StringStream& stream_;
   const char* end_;
-  std::vector<BindingProperty*> open_;
+  unsigned depth_ = 0;
   bool tooDeep_ = false;
   bool numberTooBig_ = false;
+  bool repeatedName_ = false;
 };
 
 void FailWithReport(BindingResult& result, const char* text, size_t offset) {
@@ -163,31 +226,51 @@ void FailWithReport(BindingResult& result, const char* text, size_t offset) {
 }
 
 // Reads the NUL-terminated `input`; `length` is its length before the NUL.
-BindingResult ParseTerminated(const char* input, size_t length) {
+// Sets `repeatedName` (and leaves the result to be discarded) when the sink
+// cannot build an object that names a member twice.
+template <class Sink>
+BindingResult ParseWith(const char* input, size_t length, bool& repeatedName) {
   BindingResult result;
   RAPIDJSON_NAMESPACE::StringStream stream(input);
-  JsonTreeBuilder builder(result.value, stream, input + length);
+  JsonTreeHandler<Sink> handler(result.value, stream, input + length);
   RAPIDJSON_NAMESPACE::Reader reader;
-  const RAPIDJSON_NAMESPACE::ParseResult parsed = reader.Parse(stream, builder);
-  if (parsed) return result;
+  const RAPIDJSON_NAMESPACE::ParseResult parsed = reader.Parse(stream, handler);
+  if (parsed) {
+    handler.Finish();
+    return result;
+  }
 
   RAPIDJSON_NAMESPACE::ParseErrorCode code = parsed.Code();
   const size_t offset = parsed.Offset();
+  if (code == RAPIDJSON_NAMESPACE::kParseErrorTermination && handler.repeatedName()) {
+    repeatedName = true;
+    return result;
+  }
   // A raw control byte inside a string is an encoding error, whatever the
   // reader's version calls it.
   if (code == RAPIDJSON_NAMESPACE::kParseErrorStringEscapeInvalid && offset < length &&
       static_cast<unsigned char>(input[offset]) < 0x20) {
     code = RAPIDJSON_NAMESPACE::kParseErrorStringInvalidEncoding;
   }
-  if (code == RAPIDJSON_NAMESPACE::kParseErrorTermination && builder.numberTooBig()) {
+  if (code == RAPIDJSON_NAMESPACE::kParseErrorTermination && handler.numberTooBig()) {
     code = RAPIDJSON_NAMESPACE::kParseErrorNumberTooBig;
   }
-  if (code == RAPIDJSON_NAMESPACE::kParseErrorTermination && builder.tooDeep()) {
+  if (code == RAPIDJSON_NAMESPACE::kParseErrorTermination && handler.tooDeep()) {
     FailWithReport(result, kTooDeepText, offset);
   } else {
     FailWithReport(result, RAPIDJSON_NAMESPACE::GetParseError_En(code), offset);
   }
   return result;
+}
+
+BindingResult ParseTerminated(const char* input, size_t length) {
+  bool repeatedName = false;
+  BindingResult result = ParseWith<BottomUpSink>(input, length, repeatedName);
+  if (!repeatedName) return result;
+  // Rare: a name given twice in one object. Read again, merging as it goes.
+  // The first read stopped at that object's end, so any error lies after it
+  // and the second read reports it at the same offset.
+  return ParseWith<MergingSink>(input, length, repeatedName);
 }
 
 }  // namespace

@@ -50,8 +50,15 @@ inline BindingProperty& BindingProperty::Append() {
 }
 
 inline BindingProperty& BindingProperty::Element(uint32_t index) {
-  if (Kind() == BindingPropertyKind::Collection && index < payload_.array->size) {
-    return BindingInternal::ElementsOf(payload_.array)[index];
+  if (Kind() == BindingPropertyKind::Collection) {
+    BindingInternal::ArrayHeader* header = payload_.array;
+    if (index < header->size) return BindingInternal::ElementsOf(header)[index];
+    if (index == header->size && index < header->capacity) {
+      BindingProperty* element = BindingInternal::ElementsOf(header) + header->size++;
+      new (element) BindingProperty();
+      element->MakeChildOf(Storage());
+      return *element;
+    }
   }
   return GrowTo(index);
 }
