@@ -602,36 +602,29 @@ BindingProperty& BindingProperty::GrowTo(uint32_t index) {
 
 void BindingProperty::Reserve(uint32_t count) {
   if (Kind() != Kind::Collection) return;
-  if (count > kMaxCollectionSize) throw std::length_error(kLengthError);
-  ArrayHeader* header = payload_.array;
-  if (count <= header->capacity) return;
-  BindingStorage& storage = *Storage();
-  // Elements hold no pointer into themselves, so they move by copying bytes.
-  if (header->capacity == 0) {
-    header = static_cast<ArrayHeader*>(storage.AllocateBlock(ElementArrayBytes(count)));
-    header->size = 0;
-  } else {
-    header = static_cast<ArrayHeader*>(
-        storage.ResizeBlock(header, ElementArrayBytes(header->capacity), ElementArrayBytes(count)));
-  }
-  header->capacity = count;
-  payload_.array = header;
+  GrowArray(count, sizeof(BindingProperty));
 }
 
 void BindingProperty::ReserveMembers(uint32_t count) {
   if (Kind() != Kind::Structure) return;
-  if (count > kMaxCollectionSize) throw std::length_error(kLengthError);
+  GrowArray(count, sizeof(MemberSlot));
+}
+
+void BindingProperty::GrowArray(uint32_t capacity, size_t itemBytes) {
+  if (capacity > kMaxCollectionSize) throw std::length_error(kLengthError);
   ArrayHeader* header = payload_.array;
-  if (count <= header->capacity) return;
+  if (capacity <= header->capacity) return;
   BindingStorage& storage = *Storage();
+  // Items hold no pointer into themselves, so they move by copying bytes.
+  const size_t bytes = sizeof(ArrayHeader) + size_t{capacity} * itemBytes;
   if (header->capacity == 0) {
-    header = static_cast<ArrayHeader*>(storage.AllocateBlock(MemberArrayBytes(count)));
+    header = static_cast<ArrayHeader*>(storage.AllocateBlock(bytes));
     header->size = 0;
   } else {
-    header = static_cast<ArrayHeader*>(
-        storage.ResizeBlock(header, MemberArrayBytes(header->capacity), MemberArrayBytes(count)));
+    header = static_cast<ArrayHeader*>(storage.ResizeBlock(
+        header, sizeof(ArrayHeader) + size_t{header->capacity} * itemBytes, bytes));
   }
-  header->capacity = count;
+  header->capacity = capacity;
   payload_.array = header;
 }
 
@@ -644,16 +637,8 @@ BindingProperty& BindingProperty::MemberRef(std::string_view name) {
   BindingStorage& storage = *Storage();
   if (header->size == header->capacity) {
     if (header->capacity >= kMaxCollectionSize) throw std::length_error(kLengthError);
-    const uint32_t capacity = GrownCapacity(header->capacity, header->size + 1);
-    if (header->capacity == 0) {
-      header = static_cast<ArrayHeader*>(storage.AllocateBlock(MemberArrayBytes(capacity)));
-      header->size = 0;
-    } else {
-      header = static_cast<ArrayHeader*>(storage.ResizeBlock(
-          header, MemberArrayBytes(header->capacity), MemberArrayBytes(capacity)));
-    }
-    header->capacity = capacity;
-    payload_.array = header;
+    GrowArray(GrownCapacity(header->capacity, header->size + 1), sizeof(MemberSlot));
+    header = payload_.array;
   }
   InternedString* interned = storage.InternName(name);
   MemberSlot* members = MembersOf(header);

@@ -206,6 +206,9 @@ class BindingProperty {
     head_ = (head_ & ~(kKindMask | kInlineTextBit)) | static_cast<uintptr_t>(kind);
   }
   BindingProperty& GrowTo(uint32_t index);
+  // A collection's or structure's array with room for `capacity` items of
+  // `itemBytes` each.
+  void GrowArray(uint32_t capacity, size_t itemBytes);
   void ReleaseBlocks() noexcept;
   void ReleasePayload() noexcept;
   void ReleaseMembers() noexcept;

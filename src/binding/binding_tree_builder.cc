@@ -63,11 +63,17 @@ void BindingTreeBuilder::PushContainer(BindingPropertyKind kind, ArrayHeader* it
   value.SetKind(kind);
 }
 
-void BindingTreeBuilder::EndCollection() {
+BindingTreeBuilder::Open BindingTreeBuilder::Close(size_t& count) {
   const Open open = open_.back();
   open_.pop_back();
-  const size_t count = stack_.size() - open.base;
+  count = stack_.size() - open.base;
   if (count > kMaxCollectionSize) throw std::length_error("vector<T> too long");
+  return open;
+}
+
+void BindingTreeBuilder::EndCollection() {
+  size_t count;
+  const Open open = Close(count);
   ArrayHeader* items = EmptyArray();
   if (count != 0) {
     items = static_cast<ArrayHeader*>(
@@ -84,10 +90,8 @@ void BindingTreeBuilder::EndCollection() {
 }
 
 bool BindingTreeBuilder::EndStructure() {
-  const Open open = open_.back();
-  open_.pop_back();
-  const size_t count = stack_.size() - open.base;
-  if (count > kMaxCollectionSize) throw std::length_error("vector<T> too long");
+  size_t count;
+  const Open open = Close(count);
   ArrayHeader* items = EmptyArray();
   if (count != 0) {
     // Members in byte-wise name order, each name once. Documents often list

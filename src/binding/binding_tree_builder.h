@@ -64,6 +64,8 @@ class BindingTreeBuilder {
   };
 
   static bool NameBefore(const Slot& a, const Slot& b);
+  // Ends the innermost container; `count` its items waiting on the stack.
+  Open Close(size_t& count);
   BindingProperty& Push();
   static BindingProperty& ValueOf(Slot& slot) {
     return *std::launder(reinterpret_cast<BindingProperty*>(slot.value));
