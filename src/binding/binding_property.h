@@ -96,7 +96,8 @@ class BindingProperty {
     SetKind(BindingPropertyKind::Float);
     payload_.floatValue = value;
   }
-  // Interned in the tree's storage; the text ends at its first NUL.
+  // Held inside the value when short, else copied into a block of the tree's
+  // storage; the text ends at its first NUL.
   void SetString(std::string_view text);
   void SetString(const char* text) { SetString(std::string_view(text != nullptr ? text : "")); }
   void SetString(const std::string& text) { SetString(std::string_view(text)); }

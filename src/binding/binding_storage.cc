@@ -259,11 +259,6 @@ void BindingStorage::FreeLarge(void* memory) noexcept {
   Memory::Free(block);
 }
 
-InternedString* BindingStorage::Intern(std::string_view text) {
-  const std::string_view name = BindingInternal::CutAtNul(text);
-  return InternHashed(name, BindingInternal::NameHash(name));
-}
-
 InternedString* BindingStorage::InternName(std::string_view name) {
   if (name.empty()) return BindingInternal::EmptyInterned();
   const uint64_t address = reinterpret_cast<uintptr_t>(name.data());

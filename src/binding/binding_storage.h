@@ -75,11 +75,10 @@ class BindingStorage {
   // tree needs of chunks at most.
   [[nodiscard]] size_t SmallBytesInUse() const { return smallBytesInUse_; }
 
-  // The interned entry of `text` (cut at its first NUL), with one more reference.
-  // The empty text is the shared empty entry, never counted.
-  [[nodiscard]] BindingInternal::InternedString* Intern(std::string_view text);
-  // As Intern, for a text without NUL. A name given again at the same address
-  // (a literal, a registry's field name) is found without hashing it.
+  // The interned entry of `name` (a text without NUL), with one more
+  // reference; the empty text is the shared empty entry, never counted. A name
+  // given again at the same address (a literal, a registry's field name) is
+  // found without hashing it.
   [[nodiscard]] BindingInternal::InternedString* InternName(std::string_view name);
   // Another reference to an entry of another storage's table, reusing its hash.
   [[nodiscard]] BindingInternal::InternedString* Intern(
