@@ -145,50 +145,48 @@ class BindingProperty::Copier {
   }
 
   void CopyElements(BindingProperty& target, const ArrayHeader& from) {
-    const uint32_t count = from.size;
-    target.payload_.array = EmptyArray();
-    target.SetKind(Kind::Collection);
-    if (count == 0) return;
-    auto* header = static_cast<ArrayHeader*>(storage_.AllocateBlock(ElementArrayBytes(count)));
-    header->size = 0;
-    header->capacity = count;
-    target.payload_.array = header;
+    ArrayHeader* header =
+        NewArray(target, Kind::Collection, from.size, ElementArrayBytes(from.size));
     const BindingProperty* source = ElementsOf(&from);
     BindingProperty* elements = ElementsOf(header);
-    for (uint32_t i = 0; i < count; ++i) {
-      if (!source[i].HoldsBlock()) {
-        CopyPlain(elements[i], source[i]);
-        header->size = i + 1;
-      } else {
-        elements[i].MakeChildOf(&storage_);
-        header->size = i + 1;
-        Copy(elements[i], source[i]);
-      }
-    }
+    for (uint32_t i = 0; i < from.size; ++i) CopyItem(*header, elements[i], source[i]);
   }
 
   void CopyMembers(BindingProperty& target, const ArrayHeader& from) {
-    const uint32_t count = from.size;
+    ArrayHeader* header = NewArray(target, Kind::Structure, from.size, MemberArrayBytes(from.size));
+    const MemberSlot* source = MembersOf(&from);
+    MemberSlot* members = MembersOf(header);
+    for (uint32_t i = 0; i < from.size; ++i) {
+      members[i].name = Name(source[i].name);
+      CopyItem(*header, members[i].value, source[i].value);
+    }
+  }
+
+  // Makes `target` a container with room for exactly `count` items of `bytes`
+  // in all (none: the shared empty header); returns its header.
+  ArrayHeader* NewArray(BindingProperty& target, BindingPropertyKind kind, uint32_t count,
+                        size_t bytes) {
     target.payload_.array = EmptyArray();
-    target.SetKind(Kind::Structure);
-    if (count == 0) return;
-    auto* header = static_cast<ArrayHeader*>(storage_.AllocateBlock(MemberArrayBytes(count)));
+    target.SetKind(kind);
+    if (count == 0) return EmptyArray();
+    auto* header = static_cast<ArrayHeader*>(storage_.AllocateBlock(bytes));
     header->size = 0;
     header->capacity = count;
     target.payload_.array = header;
-    const MemberSlot* source = MembersOf(&from);
-    MemberSlot* members = MembersOf(header);
-    for (uint32_t i = 0; i < count; ++i) {
-      members[i].name = Name(source[i].name);
-      if (!source[i].value.HoldsBlock()) {
-        CopyPlain(members[i].value, source[i].value);
-        header->size = i + 1;
-      } else {
-        members[i].value.MakeChildOf(&storage_);
-        header->size = i + 1;
-        Copy(members[i].value, source[i].value);
-      }
+    return header;
+  }
+
+  // Copies the next item of a container being filled. The item counts before
+  // its copy runs, so that a copy cut short by an exception leaves a container
+  // whose every counted item can be released.
+  void CopyItem(ArrayHeader& header, BindingProperty& item, const BindingProperty& source) {
+    ++header.size;
+    if (!source.HoldsBlock()) {
+      CopyPlain(item, source);
+      return;
     }
+    item.MakeChildOf(&storage_);
+    Copy(item, source);
   }
 
   InternedString* Name(InternedString* name) {

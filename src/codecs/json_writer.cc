@@ -127,33 +127,12 @@ class JsonTextWriter {
         }
         return;
       }
-      case BindingPropertyKind::Collection: {
-        const auto elements = value.Elements();
-        if (elements.empty()) {
-          out_.Append("[]");
-          return;
-        }
-        out_.Put('[');
-        bool first = true;
-        for (const BindingProperty& element : elements) {
-          Separate(first, depth + 1);
-          first = false;
-          Write(element, depth + 1);
-        }
-        Close(']', depth);
+      case BindingPropertyKind::Collection:
+        WriteContainer('[', ']', value.Elements(), depth,
+                       [&](const BindingProperty& element) { Write(element, depth + 1); });
         return;
-      }
-      case BindingPropertyKind::Structure: {
-        const auto members = value.Members();
-        if (members.empty()) {
-          out_.Append("{}");
-          return;
-        }
-        out_.Put('{');
-        bool first = true;
-        for (const auto member : members) {
-          Separate(first, depth + 1);
-          first = false;
+      case BindingPropertyKind::Structure:
+        WriteContainer('{', '}', value.Members(), depth, [&](const auto member) {
           WriteString(member.name);
           if (lineBreak_.empty()) {
             out_.Put(':');
@@ -161,24 +140,33 @@ class JsonTextWriter {
             out_.Append(": ");
           }
           Write(member.value, depth + 1);
-        }
-        Close('}', depth);
+        });
         return;
-      }
     }
   }
 
  private:
-  // Before an element or member: a comma after the first, then in indented
-  // text a line break and the indentation of `depth`.
-  void Separate(bool first, size_t depth) {
-    if (!first) out_.Put(',');
+  // An array or object at `depth`: "[]" or "{}" when empty; otherwise the
+  // items separated by commas and, in indented text, each on a line of its
+  // own, the closing bracket on a line at the container's own indentation.
+  template <class Items, class WriteItem>
+  void WriteContainer(char open, char close, const Items& items, size_t depth,
+                      const WriteItem& writeItem) {
+    if (items.empty()) {
+      out_.Put(open);
+      out_.Put(close);
+      return;
+    }
+    out_.Put(open);
+    bool first = true;
+    for (const auto& item : items) {
+      if (!first) out_.Put(',');
+      first = false;
+      if (!lineBreak_.empty()) Indent(depth + 1);
+      writeItem(item);
+    }
     if (!lineBreak_.empty()) Indent(depth);
-  }
-
-  void Close(char bracket, size_t depth) {
-    if (!lineBreak_.empty()) Indent(depth);
-    out_.Put(bracket);
+    out_.Put(close);
   }
 
   void Indent(size_t depth) {

@@ -1,5 +1,5 @@
 // The memory of value trees: every byte comes back, freed blocks are reused,
-// and references kept across a change are not needed by the readers.
+// and strings read back whether held inline or in a block.
 #include <gtest/gtest.h>
 
 #include <cstdio>
