@@ -239,29 +239,61 @@ void BindingProperty::SwapBytes(BindingProperty& other) noexcept {
   std::memcpy(static_cast<void*>(&other), mine, sizeof mine);
 }
 
-BindingProperty::BindingProperty(BindingProperty&& other) noexcept {
+BindingProperty::BindingProperty(BindingProperty&& other) {
   if (other.OwnsStorage()) {
     SwapBytes(other);
     other.Reset();
-  } else {
-    CopyFrom(other);
-    other.Reset();
+    return;
   }
+  // A child: this new root takes a copy of its blocks.
+  try {
+    CopyFrom(other);
+  } catch (...) {
+    BindingStorage::Destroy(Storage());
+    throw;
+  }
+  other.Reset();
+}
+
+BindingProperty::StagedBytes BindingProperty::StageCopyOf(const BindingProperty& source) {
+  StagedBytes staged;
+  if (!source.HoldsBlock()) {
+    std::memcpy(staged.bytes, &source, sizeof staged.bytes);
+    return staged;
+  }
+  // Blocks are never moved once allocated, so the source may lie in this very
+  // tree (even inside this value) while it is copied. A copy cut short is
+  // released by `copy`'s destructor.
+  BindingProperty copy;
+  copy.MakeChildOf(&EnsureStorage());
+  copy.CopyFrom(source);
+  std::memcpy(staged.bytes, &copy, sizeof staged.bytes);
+  copy.MakeChildOf(copy.Storage());  // the blocks now belong to `staged`
+  return staged;
+}
+
+void BindingProperty::TakeStaged(const StagedBytes& staged) noexcept {
+  const uintptr_t keep = head_ & (kStorageMask | kOwnsStorageBit);
+  std::memcpy(static_cast<void*>(this), staged.bytes, sizeof staged.bytes);
+  head_ = (head_ & ~(kStorageMask | kOwnsStorageBit)) | keep;
 }
 
 BindingProperty& BindingProperty::operator=(const BindingProperty& other) {
   if (this == &other) return *this;
   if (other.Storage() != nullptr && other.Storage() == Storage()) {
-    // The source is part of this tree (maybe of this very value): copy it out first.
-    BindingProperty detached(other);
-    return *this = std::move(detached);
+    const StagedBytes staged = StageCopyOf(other);
+    Reset();
+    TakeStaged(staged);
+    return *this;
   }
+  // Released first, so that a tree whose parts are replaced again and again
+  // reuses their blocks.
   Reset();
   CopyFrom(other);
   return *this;
 }
 
-BindingProperty& BindingProperty::operator=(BindingProperty&& other) noexcept {
+BindingProperty& BindingProperty::operator=(BindingProperty&& other) {
   if (this == &other) return *this;
   if (OwnsStorage() && other.OwnsStorage()) {
     SwapBytes(other);
@@ -269,12 +301,12 @@ BindingProperty& BindingProperty::operator=(BindingProperty&& other) noexcept {
     return *this;
   }
   if (other.Storage() != nullptr && other.Storage() == Storage()) {
-    // Same tree: detach the source first, so that unwrapping a value's own
-    // member (value = std::move(value.MemberRef("data"))) works.
-    BindingProperty detached(other);
+    // Same tree: the source may be part of this value
+    // (value = std::move(value.MemberRef("data"))).
+    const StagedBytes staged = StageCopyOf(other);
     other.Reset();
     Reset();
-    CopyFrom(detached);
+    TakeStaged(staged);
     return *this;
   }
   Reset();

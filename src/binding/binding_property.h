@@ -61,10 +61,16 @@ class BindingProperty {
   class MemberRange;
 
   BindingProperty() noexcept = default;
+  // Copies are deep.
   BindingProperty(const BindingProperty& other);
-  BindingProperty(BindingProperty&& other) noexcept;
   BindingProperty& operator=(const BindingProperty& other);
-  BindingProperty& operator=(BindingProperty&& other) noexcept;
+  // Moving a root into a root exchanges their trees and never allocates. A
+  // child's blocks belong to its tree, so moving a child out of it, or moving
+  // anything into a child, copies into the target's tree. A copy may throw
+  // std::bad_alloc: the source is then left as it was, and the target holds
+  // a valid part of the copy.
+  BindingProperty(BindingProperty&& other);
+  BindingProperty& operator=(BindingProperty&& other);
   ~BindingProperty();
 
   // Releases the payload (recursively) and makes the value empty. The storage
@@ -214,6 +220,15 @@ class BindingProperty {
   void ReleasePayload() noexcept;
   void ReleaseMembers() noexcept;
   void CopyFrom(const BindingProperty& source);
+  // The bytes of a copy of `source` whose blocks, if any, are already in this
+  // value's tree: how an assignment from the same tree copies before it lets
+  // go of anything, since the source may lie inside the target.
+  struct StagedBytes {
+    alignas(8) unsigned char bytes[16];
+  };
+  [[nodiscard]] StagedBytes StageCopyOf(const BindingProperty& source);
+  // Takes staged kind and payload bytes, keeping this value's storage and ownership.
+  void TakeStaged(const StagedBytes& staged) noexcept;
   void MakeChildOf(BindingStorage* storage) { head_ = reinterpret_cast<uintptr_t>(storage); }
   void SetInlineText(std::string_view text);
   [[nodiscard]] char* InlineText() { return reinterpret_cast<char*>(this) + kInlineOffset; }

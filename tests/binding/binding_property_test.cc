@@ -4,6 +4,7 @@
 #include <limits>
 #include <stdexcept>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 #include "binding/binding_property.h"
@@ -245,6 +246,36 @@ TEST(BindingProperty, MovingARootIntoAnElementCopiesIt) {
   EXPECT_EQ(list.At(0).Member("name").GetString(), "x");
   EXPECT_EQ(list.At(0).Storage(), list.Storage());
   EXPECT_EQ(list.At(0).Member("name").Storage(), list.Storage());
+}
+
+TEST(BindingProperty, MovingAChildCopiesItAndMayThrow) {
+  // A child's blocks belong to its tree, so moving it out copies them: such a
+  // move can run out of memory and must be allowed to say so.
+  static_assert(!std::is_nothrow_move_constructible_v<BindingProperty>);
+  static_assert(!std::is_nothrow_move_assignable_v<BindingProperty>);
+  const std::string text = "a text too long to be held inline";
+
+  BindingProperty tree;
+  tree.MemberRef("child").MemberRef("name").SetString(text);
+  BindingProperty root(std::move(tree.MemberRef("child")));
+  EXPECT_NE(root.Storage(), tree.Storage());
+  EXPECT_EQ(root.Member("name").GetString(), text);
+  EXPECT_TRUE(tree.Member("child").IsEmpty());
+
+  // Sibling to sibling, and a descendant into its ancestor, within one tree.
+  tree.MemberRef("a").Element(2).SetString(text);
+  tree.MemberRef("b") = std::move(tree.MemberRef("a"));
+  EXPECT_TRUE(tree.Member("a").IsEmpty());
+  EXPECT_EQ(tree.Member("b").At(2).GetString(), text);
+  tree.MemberRef("b") = std::move(tree.MemberRef("b").Element(2));
+  EXPECT_EQ(tree.Member("b").GetString(), text);
+
+  // Into a root that has no tree yet, from a child holding no block.
+  tree.MemberRef("n").SetSigned(-3);
+  BindingProperty plain;
+  plain = std::move(tree.MemberRef("n"));
+  EXPECT_EQ(plain.GetSigned(), -3);
+  EXPECT_EQ(plain.Storage(), nullptr);
 }
 
 TEST(BindingProperty, CopyIntoAnotherTreeUsesThatTreesStorage) {
