@@ -18,6 +18,7 @@
 #include <rapidjson/error/en.h>
 #include <rapidjson/reader.h>
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
@@ -25,6 +26,7 @@
 #include <vector>
 
 #include "binding/binding_tree_builder.h"
+#include "codecs/internal/scratch_text.h"
 #include "codecs/json.h"
 
 namespace Tesk {
@@ -109,7 +111,7 @@ template <class Sink>
 class JsonTreeHandler {
  public:
   // `end` is where the stream's text ends.
-  JsonTreeHandler(BindingProperty& root, const RAPIDJSON_NAMESPACE::StringStream& stream,
+  JsonTreeHandler(BindingProperty& root, const RAPIDJSON_NAMESPACE::InsituStringStream& stream,
                   const char* end)
       : sink_(root), stream_(stream), end_(end) {}
 
@@ -210,7 +212,7 @@ class JsonTreeHandler {
   }
 
   Sink sink_;
-  const RAPIDJSON_NAMESPACE::StringStream& stream_;
+  const RAPIDJSON_NAMESPACE::InsituStringStream& stream_;
   const char* end_;
   unsigned depth_ = 0;
   bool tooDeep_ = false;
@@ -225,16 +227,19 @@ void FailWithReport(BindingResult& result, const char* text, size_t offset) {
   result.Fail(message);
 }
 
-// Reads the NUL-terminated `input`; `length` is its length before the NUL.
+// Reads the `length` bytes at `input`, none of them a NUL.
 // Sets `repeatedName` (and leaves the result to be discarded) when the sink
 // cannot build an object that names a member twice.
 template <class Sink>
 BindingResult ParseWith(const char* input, size_t length, bool& repeatedName) {
   BindingResult result;
-  RAPIDJSON_NAMESPACE::StringStream stream(input);
-  JsonTreeHandler<Sink> handler(result.value, stream, input + length);
+  // The reader unescapes strings in place, in a copy.
+  ScratchText text(std::string_view(input, length));
+  RAPIDJSON_NAMESPACE::InsituStringStream stream(text.data());
+  JsonTreeHandler<Sink> handler(result.value, stream, text.data() + length);
   RAPIDJSON_NAMESPACE::Reader reader;
-  const RAPIDJSON_NAMESPACE::ParseResult parsed = reader.Parse(stream, handler);
+  const RAPIDJSON_NAMESPACE::ParseResult parsed =
+      reader.Parse<RAPIDJSON_NAMESPACE::kParseInsituFlag>(stream, handler);
   if (parsed) {
     handler.Finish();
     return result;
@@ -263,7 +268,7 @@ BindingResult ParseWith(const char* input, size_t length, bool& repeatedName) {
   return result;
 }
 
-BindingResult ParseTerminated(const char* input, size_t length) {
+BindingResult ParseBytes(const char* input, size_t length) {
   bool repeatedName = false;
   BindingResult result = ParseWith<BottomUpSink>(input, length, repeatedName);
   if (!repeatedName) return result;
@@ -276,19 +281,16 @@ BindingResult ParseTerminated(const char* input, size_t length) {
 }  // namespace
 
 BindingResult ParseJson(std::string_view text) {
-  const size_t end = text.find('\0');
-  if (end != std::string_view::npos) return ParseTerminated(text.data(), end);
-  const std::string terminated(text);
-  return ParseTerminated(terminated.c_str(), terminated.size());
+  return ParseBytes(text.data(), std::min(text.size(), text.find('\0')));
 }
 
 BindingResult ParseJson(const std::string& text) {
-  return ParseTerminated(text.c_str(), std::char_traits<char>::length(text.c_str()));
+  return ParseBytes(text.c_str(), std::char_traits<char>::length(text.c_str()));
 }
 
 BindingResult ParseJson(const char* text) {
   if (text == nullptr) text = "";
-  return ParseTerminated(text, std::char_traits<char>::length(text));
+  return ParseBytes(text, std::char_traits<char>::length(text));
 }
 
 }  // namespace Tesk
