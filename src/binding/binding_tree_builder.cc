@@ -15,8 +15,6 @@ using BindingInternal::InternedString;
 using BindingInternal::MemberSlot;
 using BindingInternal::NameLess;
 
-namespace {}  // namespace
-
 bool BindingTreeBuilder::NameBefore(const Slot& a, const Slot& b) {
   return NameLess::Compare(a.name->View(), b.name->View()) < 0;
 }
@@ -39,21 +37,44 @@ BindingProperty& BindingTreeBuilder::Push() {
   return *value;
 }
 
+BindingTreeBuilder::ExpectedNames& BindingTreeBuilder::ExpectedIn(InternedString* place) {
+  return expected_[(reinterpret_cast<uintptr_t>(place) * 0x9E3779B97F4A7C15ull) >> 58];
+}
+
 void BindingTreeBuilder::Key(std::string_view name) {
   // A name not taken by a value (a key the reader saw twice in a row cannot
   // happen in JSON or MessagePack) would only be dropped by the next one.
-  pendingName_ = storage_.InternName(BindingInternal::CutAtNul(name));
+  name = BindingInternal::CutAtNul(name);
+  if (!open_.empty()) {
+    // The name the last structure in this place had at this position is
+    // checked first: no hashing, no table lookup. Nothing is released during
+    // a build, so the entries remembered are still interned.
+    const Open& open = open_.back();
+    const ExpectedNames& expected = ExpectedIn(open.place);
+    const size_t position = stack_.size() - open.base;
+    if (expected.place == open.place && position < expected.names.size()) {
+      InternedString* candidate = expected.names[position];
+      if (candidate->length == name.size() &&
+          BindingInternal::SameBytes(candidate->text, name.data(), name.size())) {
+        BindingStorage::AddReference(candidate);
+        pendingName_ = candidate;
+        return;
+      }
+    }
+  }
+  pendingName_ = storage_.InternName(name);
 }
 
-void BindingTreeBuilder::StartCollection() {
-  open_.push_back({static_cast<uint32_t>(stack_.size()), pendingName_});
+void BindingTreeBuilder::PushOpen() {
+  InternedString* place = pendingName_;
+  if (place == nullptr && !open_.empty()) place = open_.back().place;
+  open_.push_back({static_cast<uint32_t>(stack_.size()), pendingName_, place});
   pendingName_ = nullptr;
 }
 
-void BindingTreeBuilder::StartStructure() {
-  open_.push_back({static_cast<uint32_t>(stack_.size()), pendingName_});
-  pendingName_ = nullptr;
-}
+void BindingTreeBuilder::StartCollection() { PushOpen(); }
+
+void BindingTreeBuilder::StartStructure() { PushOpen(); }
 
 void BindingTreeBuilder::PushContainer(BindingPropertyKind kind, ArrayHeader* items,
                                        InternedString* name) {
@@ -89,29 +110,63 @@ void BindingTreeBuilder::EndCollection() {
   PushContainer(BindingPropertyKind::Collection, items, open.name);
 }
 
+const uint32_t* BindingTreeBuilder::OrderOf(const Slot* first, size_t count) {
+  const bool remember = count <= kMaxRememberedMembers;
+  MemberOrder* remembered = nullptr;
+  std::vector<uint32_t>* order = &unremembered_;
+  if (remember) {
+    const uint64_t key = (reinterpret_cast<uintptr_t>(first[0].name) >> 3) +
+                         (reinterpret_cast<uintptr_t>(first[count / 2].name) >> 3) * 31 +
+                         (reinterpret_cast<uintptr_t>(first[count - 1].name) >> 3) * 961 + count;
+    remembered = &orders_[(key * 0x9E3779B97F4A7C15ull) >> 58];
+    if (remembered->names.size() == count) {
+      size_t same = 0;
+      while (same < count && remembered->names[same] == first[same].name) ++same;
+      if (same == count) return remembered->order.data();
+    }
+    order = &remembered->order;
+    remembered->names.clear();  // forgotten until the new order is known
+  }
+  order->resize(count);
+  for (uint32_t i = 0; i < count; ++i) (*order)[i] = i;
+  // Documents often list their names in order already: check before sorting.
+  bool sorted = true;
+  for (size_t i = 1; i < count && sorted; ++i) sorted = NameBefore(first[i - 1], first[i]);
+  if (!sorted) {
+    std::sort(order->begin(), order->end(),
+              [first](uint32_t a, uint32_t b) { return NameBefore(first[a], first[b]); });
+    for (size_t i = 1; i < count; ++i) {
+      if (!NameBefore(first[(*order)[i - 1]], first[(*order)[i]])) return nullptr;
+    }
+  }
+  if (remember) {
+    remembered->names.resize(count);
+    for (size_t i = 0; i < count; ++i) remembered->names[i] = first[i].name;
+  }
+  return order->data();
+}
+
 bool BindingTreeBuilder::EndStructure() {
   size_t count;
   const Open open = Close(count);
   ArrayHeader* items = EmptyArray();
   if (count != 0) {
-    // Members in byte-wise name order, each name once. Documents often list
-    // their names in order already: check before sorting. The waiting slots
-    // are plain bytes, so they are sorted where they wait.
-    Slot* const first = &stack_[open.base];
-    Slot* const last = first + count;
-    bool sorted = true;
-    for (const Slot* at = first + 1; at != last && sorted; ++at) sorted = NameBefore(at[-1], *at);
-    if (!sorted) {
-      std::sort(first, last, NameBefore);
-      for (const Slot* at = first + 1; at != last; ++at) {
-        if (!NameBefore(at[-1], *at)) return false;
-      }
-    }
+    // Members in byte-wise name order, each name once.
+    const Slot* const first = &stack_[open.base];
+    const uint32_t* order = OrderOf(first, count);
+    if (order == nullptr) return false;
+    ExpectedNames& expected = ExpectedIn(open.place);
+    expected.place = open.place;
+    expected.names.resize(count);
+    for (size_t i = 0; i < count; ++i) expected.names[i] = first[i].name;
     items = static_cast<ArrayHeader*>(
         storage_.AllocateBlock(sizeof(ArrayHeader) + count * sizeof(MemberSlot)));
     items->size = items->capacity = static_cast<uint32_t>(count);
-    std::memcpy(static_cast<void*>(BindingInternal::MembersOf(items)), first,
-                count * sizeof(MemberSlot));
+    // The waiting slots are laid out as members: each is copied once, to its place.
+    MemberSlot* members = BindingInternal::MembersOf(items);
+    for (size_t i = 0; i < count; ++i) {
+      std::memcpy(static_cast<void*>(members + i), first + order[i], sizeof(MemberSlot));
+    }
     stack_.resize(open.base);
   }
   PushContainer(BindingPropertyKind::Structure, items, open.name);

@@ -61,12 +61,38 @@ class BindingTreeBuilder {
   struct Open {
     uint32_t base;                          // the first stack slot of its items
     BindingInternal::InternedString* name;  // its own name, in a structure
+    // Where the structure stands: its own name, else (an element) that of the
+    // nearest container that has one. Its names are expected to be those of
+    // the last structure closed in the same place.
+    BindingInternal::InternedString* place;
   };
+  // The names of the last structure closed in a place, in document order.
+  struct ExpectedNames {
+    BindingInternal::InternedString* place = nullptr;
+    std::vector<BindingInternal::InternedString*> names;
+  };
+  static constexpr size_t kExpectedPlaces = 64;  // indexed by 6 bits of a hash
+
+  // The order in which a structure's waiting members are stored, remembered
+  // for the last few lists of names seen: documents repeat the same names in
+  // the same order from record to record, and names are interned, so a list
+  // is recognised by comparing pointers.
+  struct MemberOrder {
+    std::vector<BindingInternal::InternedString*> names;  // as they came
+    std::vector<uint32_t> order;                          // order[i]: the waiting slot stored i-th
+  };
+  static constexpr size_t kRememberedOrders = 64;  // indexed by 6 bits of a hash
+  static constexpr size_t kMaxRememberedMembers = 64;
 
   static bool NameBefore(const Slot& a, const Slot& b);
+  // The storing order of the `count` slots at `first`, or null when the
+  // structure names a member twice.
+  const uint32_t* OrderOf(const Slot* first, size_t count);
   // Ends the innermost container; `count` its items waiting on the stack.
   Open Close(size_t& count);
   BindingProperty& Push();
+  void PushOpen();
+  ExpectedNames& ExpectedIn(BindingInternal::InternedString* place);
   static BindingProperty& ValueOf(Slot& slot) {
     return *std::launder(reinterpret_cast<BindingProperty*>(slot.value));
   }
@@ -80,6 +106,9 @@ class BindingTreeBuilder {
   std::vector<Slot> stack_;
   std::vector<Open> open_;
   BindingInternal::InternedString* pendingName_ = nullptr;
+  MemberOrder orders_[kRememberedOrders];
+  std::vector<uint32_t> unremembered_;
+  ExpectedNames expected_[kExpectedPlaces];  // the order of a structure too large to remember
 };
 
 }  // namespace Tesk
