@@ -28,15 +28,6 @@ BindingTreeBuilder::BindingTreeBuilder(BindingProperty& root)
   open_.reserve(32);
 }
 
-BindingProperty& BindingTreeBuilder::Push() {
-  Slot& slot = stack_.emplace_back();
-  slot.name = pendingName_;
-  pendingName_ = nullptr;
-  BindingProperty* value = new (slot.value) BindingProperty();
-  value->MakeChildOf(&storage_);
-  return *value;
-}
-
 BindingTreeBuilder::ExpectedNames& BindingTreeBuilder::ExpectedIn(InternedString* place) {
   return expected_[(reinterpret_cast<uintptr_t>(place) * 0x9E3779B97F4A7C15ull) >> 58];
 }
@@ -45,15 +36,14 @@ void BindingTreeBuilder::Key(std::string_view name) {
   // A name not taken by a value (a key the reader saw twice in a row cannot
   // happen in JSON or MessagePack) would only be dropped by the next one.
   name = BindingInternal::CutAtNul(name);
-  if (!open_.empty()) {
+  if (expectedHere_ != nullptr) {
     // The name the last structure in this place had at this position is
     // checked first: no hashing, no table lookup. Nothing is released during
     // a build, so the entries remembered are still interned.
     const Open& open = open_.back();
-    const ExpectedNames& expected = ExpectedIn(open.place);
     const size_t position = stack_.size() - open.base;
-    if (expected.place == open.place && position < expected.names.size()) {
-      InternedString* candidate = expected.names[position];
+    if (expectedHere_->place == open.place && position < expectedHere_->names.size()) {
+      InternedString* candidate = expectedHere_->names[position];
       if (candidate->length == name.size() &&
           BindingInternal::SameBytes(candidate->text, name.data(), name.size())) {
         BindingStorage::AddReference(candidate);
@@ -65,16 +55,30 @@ void BindingTreeBuilder::Key(std::string_view name) {
   pendingName_ = storage_.InternName(name);
 }
 
-void BindingTreeBuilder::PushOpen() {
+void BindingTreeBuilder::PushOpen(ArrayHeader* direct) {
   InternedString* place = pendingName_;
   if (place == nullptr && !open_.empty()) place = open_.back().place;
-  open_.push_back({static_cast<uint32_t>(stack_.size()), pendingName_, place});
+  open_.push_back({static_cast<uint32_t>(stack_.size()), pendingName_, place, direct});
   pendingName_ = nullptr;
+  direct_ = direct;
+  expectedHere_ = &ExpectedIn(place);
 }
 
-void BindingTreeBuilder::StartCollection() { PushOpen(); }
+void BindingTreeBuilder::StartCollection() { PushOpen(nullptr); }
 
-void BindingTreeBuilder::StartStructure() { PushOpen(); }
+void BindingTreeBuilder::StartCollection(uint32_t expected) {
+  ArrayHeader* items = EmptyArray();
+  if (expected != 0) {
+    if (expected > kMaxCollectionSize) throw std::length_error("vector<T> too long");
+    items = static_cast<ArrayHeader*>(
+        storage_.AllocateBlock(sizeof(ArrayHeader) + expected * sizeof(BindingProperty)));
+    items->size = 0;
+    items->capacity = expected;
+  }
+  PushOpen(items);
+}
+
+void BindingTreeBuilder::StartStructure() { PushOpen(nullptr); }
 
 void BindingTreeBuilder::PushContainer(BindingPropertyKind kind, ArrayHeader* items,
                                        InternedString* name) {
@@ -87,6 +91,8 @@ void BindingTreeBuilder::PushContainer(BindingPropertyKind kind, ArrayHeader* it
 BindingTreeBuilder::Open BindingTreeBuilder::Close(size_t& count) {
   const Open open = open_.back();
   open_.pop_back();
+  direct_ = open_.empty() ? nullptr : open_.back().direct;
+  expectedHere_ = open_.empty() ? nullptr : &ExpectedIn(open_.back().place);
   count = stack_.size() - open.base;
   if (count > kMaxCollectionSize) throw std::length_error("vector<T> too long");
   return open;
@@ -95,6 +101,10 @@ BindingTreeBuilder::Open BindingTreeBuilder::Close(size_t& count) {
 void BindingTreeBuilder::EndCollection() {
   size_t count;
   const Open open = Close(count);
+  if (open.direct != nullptr) {
+    PushContainer(BindingPropertyKind::Collection, open.direct, open.name);
+    return;
+  }
   ArrayHeader* items = EmptyArray();
   if (count != 0) {
     items = static_cast<ArrayHeader*>(

@@ -15,11 +15,13 @@
 
 #include <cstdint>
 #include <new>
+#include <span>
 #include <string_view>
 #include <type_traits>
 #include <vector>
 
 #include "binding/binding_property.h"
+#include "binding/internal/binding_blocks.h"
 
 namespace Tesk {
 
@@ -37,11 +39,16 @@ class BindingTreeBuilder {
   void Unsigned(uint64_t value) { Push().SetUnsigned(value); }
   void Float(double value) { Push().SetFloat(value); }
   void String(std::string_view text) { Push().SetString(text); }
+  void Blob(std::span<const uint8_t> bytes) { Push().SetBlob(bytes); }
 
   // Inside a structure: the name of the next value (cut at its first NUL).
   void Key(std::string_view name);
 
   void StartCollection();
+  // A collection whose size the reader knows ahead (MessagePack announces
+  // it): its elements are written straight into a block of that many. At
+  // most `expected` elements may follow; fewer leave the rest unused.
+  void StartCollection(uint32_t expected);
   void EndCollection();
   void StartStructure();
   // False when the structure named a member twice: the build cannot go on.
@@ -65,7 +72,11 @@ class BindingTreeBuilder {
     // nearest container that has one. Its names are expected to be those of
     // the last structure closed in the same place.
     BindingInternal::InternedString* place;
+    // The block a collection of known size is filled in; null while its
+    // items wait on the stack.
+    BindingInternal::ArrayHeader* direct;
   };
+  struct ExpectedNames;
   // The names of the last structure closed in a place, in document order.
   struct ExpectedNames {
     BindingInternal::InternedString* place = nullptr;
@@ -90,8 +101,22 @@ class BindingTreeBuilder {
   const uint32_t* OrderOf(const Slot* first, size_t count);
   // Ends the innermost container; `count` its items waiting on the stack.
   Open Close(size_t& count);
-  BindingProperty& Push();
-  void PushOpen();
+  [[gnu::always_inline]] BindingProperty& Push() {
+    BindingProperty* value;
+    if (direct_ != nullptr) {
+      value = BindingInternal::ElementsOf(direct_) + direct_->size++;
+      pendingName_ = nullptr;
+    } else {
+      Slot& slot = stack_.emplace_back();
+      slot.name = pendingName_;
+      pendingName_ = nullptr;
+      value = reinterpret_cast<BindingProperty*>(slot.value);
+    }
+    value = new (value) BindingProperty();
+    value->MakeChildOf(&storage_);
+    return *value;
+  }
+  void PushOpen(BindingInternal::ArrayHeader* direct);
   ExpectedNames& ExpectedIn(BindingInternal::InternedString* place);
   static BindingProperty& ValueOf(Slot& slot) {
     return *std::launder(reinterpret_cast<BindingProperty*>(slot.value));
@@ -106,6 +131,8 @@ class BindingTreeBuilder {
   std::vector<Slot> stack_;
   std::vector<Open> open_;
   BindingInternal::InternedString* pendingName_ = nullptr;
+  BindingInternal::ArrayHeader* direct_ = nullptr;  // the innermost open container's
+  ExpectedNames* expectedHere_ = nullptr;           // the innermost open container's
   MemberOrder orders_[kRememberedOrders];
   std::vector<uint32_t> unremembered_;
   ExpectedNames expected_[kExpectedPlaces];  // the order of a structure too large to remember

@@ -2,10 +2,12 @@
 
 #include <bit>
 #include <cstring>
+#include <span>
 #include <string>
 #include <type_traits>
 #include <vector>
 
+#include "binding/binding_tree_builder.h"
 #include "diagnostics/format.h"
 
 namespace Tesk {
@@ -61,52 +63,19 @@ T LoadBigEndian(const uint8_t* at) {
   return value;
 }
 
-// One read. The result and the input belong to the caller and outlive it.
-class MessagePackReader {
+// The bytes of one read and what both ways of building share: the value
+// formats, lengths and numbers, and the messages. `Builder` supplies
+// Open(target, isMap, count) for a container header and Nil(target).
+template <class Builder>
+class MessagePackInput {
  public:
-  MessagePackReader(const uint8_t* bytes, size_t count, BindingResult& result)
+  MessagePackInput(const uint8_t* bytes, size_t count, BindingResult& result)
       : bytes_(bytes), count_(count), result_(result) {}
 
-  // Reads the root value into the result; returns the position reached.
-  size_t Run() {
-    if (count_ == 0) return 0;
-    open_.reserve(16);
-    if (!ReadValue(result_.value)) return position_;
-    while (!open_.empty() && position_ < count_) {
-      OpenContainer& top = open_.back();
-      if (top.next == top.count) {
-        open_.pop_back();
-        continue;
-      }
-      const uint64_t item = top.next++;
-      if (!top.isMap) {
-        // Arrays announce at most 2^32-1 elements, so the index fits.
-        if (!ReadValue(top.value->Element(static_cast<uint32_t>(item)))) break;
-      } else if ((item & 1) == 0) {
-        if (!ReadKey(top)) break;
-      } else {
-        if (!ReadValue(top.value->MemberRef(top.key))) break;
-      }
-    }
-    return position_;
-  }
-
- private:
-  // An array or map being filled. References into the tree stay valid while
-  // the entry is open: a collection grows only when its own next element is
-  // made, and every entry above it on the stack has been closed by then.
-  struct OpenContainer {
-    BindingProperty* value;
-    uint64_t count;        // items announced: elements, or two per pair of a map
-    uint64_t next;         // the index of the next item
-    std::string_view key;  // the last key read, a view into the input
-    bool isMap;
-  };
-
-  // Reads one value (its format byte is present) into `target`. Scalars
-  // replace what `target` held; nil leaves it; a container opens, keeping the
-  // content of a `target` that already is a container of the same kind.
-  bool ReadValue(BindingProperty& target) {
+ protected:
+  // Reads one value (its format byte is present) into `target`.
+  template <class Target>
+  bool ReadValue(Target& target) {
     const uint8_t format = bytes_[position_++];
     if (format <= 0x7F) {
       target.SetSigned(format);
@@ -116,11 +85,12 @@ class MessagePackReader {
       target.SetSigned(static_cast<int8_t>(format));
       return true;
     }
-    if (format <= 0x8F) return CheckDepth() && Open(target, true, format & 0x0F);
-    if (format <= 0x9F) return CheckDepth() && Open(target, false, format & 0x0F);
+    if (format <= 0x8F) return CheckDepth() && Self().Open(target, true, format & 0x0F);
+    if (format <= 0x9F) return CheckDepth() && Self().Open(target, false, format & 0x0F);
     if (format <= 0xBF) return ReadString(target, format & 0x1F);
     switch (format) {
       case 0xC0:
+        Self().Nil(target);
         return true;
       case 0xC2:
       case 0xC3:
@@ -183,8 +153,8 @@ class MessagePackReader {
     }
   }
 
-  // Reads a map key (its format byte is present) into `map.key`.
-  bool ReadKey(OpenContainer& map) {
+  // Reads a map key (its format byte is present).
+  bool ReadKey(std::string_view& key) {
     const uint8_t format = bytes_[position_++];
     uint32_t length = 0;
     if (format >= 0xA0 && format <= 0xBF) {
@@ -198,75 +168,60 @@ class MessagePackReader {
     } else {
       return Fail(kKeyNotString, position_);
     }
-    return TakeText(length, map.key);
+    return TakeText(length, key);
   }
 
   // Refuses a container header (just read) that would open one level too many.
   bool CheckDepth() {
-    return open_.size() < kMaxMessagePackDepth || Fail(kNestingTooDeep, position_);
+    return Self().OpenLevels() < kMaxMessagePackDepth || Fail(kNestingTooDeep, position_);
   }
 
-  bool Open(BindingProperty& target, bool isMap, uint32_t count) {
-    if (isMap) {
-      target.MakeStructure();
-    } else {
-      target.MakeCollection();
-    }
-    // Room for the announced items, but never for more than the rest of the
-    // input can hold (each element takes a byte at least, each pair two), and
-    // never for more items in all than the input has bytes: nested hostile
-    // counts then cost no more than the items they would really hold.
-    uint64_t room = isMap ? (count_ - position_) / 2 : count_ - position_;
-    if (room > count) room = count;
-    if (room > reserveBudget_) room = reserveBudget_;
-    if (room > kMaxCollectionSize) room = kMaxCollectionSize;
-    reserveBudget_ -= room;
-    if (isMap) {
-      target.ReserveMembers(static_cast<uint32_t>(room));
-    } else {
-      target.Reserve(static_cast<uint32_t>(room));
-    }
-    open_.push_back({&target, isMap ? uint64_t{count} * 2 : uint64_t{count}, 0, {}, isMap});
-    return true;
-  }
+  const uint8_t* const bytes_;
+  const size_t count_;
+  size_t position_ = 0;
+  BindingResult& result_;
 
-  template <class T>
-  bool ReadContainer(BindingProperty& target, bool isMap) {
+ private:
+  Builder& Self() { return static_cast<Builder&>(*this); }
+
+  template <class T, class Target>
+  bool ReadContainer(Target& target, bool isMap) {
     T count;
-    return CheckDepth() && ReadNumber(count) && Open(target, isMap, count);
+    return CheckDepth() && ReadNumber(count) && Self().Open(target, isMap, count);
   }
 
-  template <class T>
-  bool ReadUnsigned(BindingProperty& target) {
+  template <class T, class Target>
+  bool ReadUnsigned(Target& target) {
     T value;
     if (!ReadNumber(value)) return false;
     target.SetUnsigned(value);
     return true;
   }
 
-  template <class T>
-  bool ReadSigned(BindingProperty& target) {
+  template <class T, class Target>
+  bool ReadSigned(Target& target) {
     T value;
     if (!ReadNumber(value)) return false;
     target.SetSigned(static_cast<std::make_signed_t<T>>(value));
     return true;
   }
 
-  template <class T>
-  bool ReadString(BindingProperty& target) {
+  template <class T, class Target>
+  bool ReadString(Target& target) {
     uint32_t length;
     return ReadLength<T>(length) && ReadString(target, length);
   }
 
-  bool ReadString(BindingProperty& target, uint32_t length) {
+  template <class Target>
+  bool ReadString(Target& target, uint32_t length) {
     std::string_view text;
     if (!TakeText(length, text)) return false;
     target.SetString(text);
     return true;
   }
 
-  template <class T>
-  bool ReadBlob(BindingProperty& target) {
+  template <class T, class Target>
+  bool ReadBlob(Target& target) {
     uint32_t length;
     if (!ReadLength<T>(length)) return false;
     if (!HasBytes(length)) return Fail(kBlobTruncated, length, position_);
@@ -309,12 +264,167 @@ class MessagePackReader {
     result_.Fail(Format(message, args...));
     return false;
   }
+};
 
-  const uint8_t* const bytes_;
-  const size_t count_;
-  size_t position_ = 0;
+// Builds the tree bottom-up (BindingTreeBuilder): the usual way. Reports
+// `repeatedName` when a map names a key twice, which it cannot build.
+class BottomUpReader : public MessagePackInput<BottomUpReader> {
+ public:
+  BottomUpReader(const uint8_t* bytes, size_t count, BindingResult& result)
+      : MessagePackInput(bytes, count, result), builder_(result.value) {}
+
+  // Reads the root value into the result; returns the position reached.
+  size_t Run(bool& repeatedName) {
+    if (count_ == 0) return 0;
+    open_.reserve(16);
+    Next next{builder_};
+    if (!ReadValue(next)) return position_;
+    while (!open_.empty()) {
+      OpenContainer& top = open_.back();
+      if (top.next == top.count || position_ == count_) {
+        // Complete, or cut short by the end of the input: what it has is kept.
+        const bool isMap = top.isMap;
+        open_.pop_back();
+        if (!isMap) {
+          builder_.EndCollection();
+        } else if (!builder_.EndStructure()) {
+          repeatedName = true;
+          return position_;
+        }
+        continue;
+      }
+      const uint64_t item = top.next++;
+      if (top.isMap && (item & 1) == 0) {
+        std::string_view key;
+        if (!ReadKey(key)) return position_;
+        builder_.Key(key);
+      } else if (!ReadValue(next)) {
+        return position_;
+      }
+    }
+    builder_.Finish();
+    return position_;
+  }
+
+ private:
+  friend class MessagePackInput<BottomUpReader>;
+
+  // The builder's next value, as a target of ReadValue.
+  struct Next {
+    BindingTreeBuilder& builder;
+    void SetBool(bool value) { builder.Bool(value); }
+    void SetSigned(int64_t value) { builder.Signed(value); }
+    void SetUnsigned(uint64_t value) { builder.Unsigned(value); }
+    void SetFloat(double value) { builder.Float(value); }
+    void SetString(std::string_view text) { builder.String(text); }
+    void SetBlob(std::span<const uint8_t> bytes) { builder.Blob(bytes); }
+  };
+  struct OpenContainer {
+    uint64_t count;  // items announced: elements, or two per pair of a map
+    uint64_t next;   // the index of the next item
+    bool isMap;
+  };
+
+  [[nodiscard]] size_t OpenLevels() const { return open_.size(); }
+  void Nil(Next&) { builder_.Empty(); }
+  // A map's pairs wait on the builder's stack as they come. An array's
+  // elements go straight into a block of the announced size, as long as the
+  // rest of the input could hold them (each takes a byte at least) and all
+  // such blocks together stay within the input's size, so that nested hostile
+  // counts cost no more than the items they would really hold; a larger one
+  // waits on the stack too.
+  bool Open(Next&, bool isMap, uint32_t count) {
+    if (isMap) {
+      builder_.StartStructure();
+    } else if (count <= count_ - position_ && count <= reserveBudget_ &&
+               count <= kMaxCollectionSize) {
+      reserveBudget_ -= count;
+      builder_.StartCollection(count);
+    } else {
+      builder_.StartCollection();
+    }
+    open_.push_back({isMap ? uint64_t{count} * 2 : uint64_t{count}, 0, isMap});
+    return true;
+  }
+
+  BindingTreeBuilder builder_;
+  uint64_t reserveBudget_ = count_;  // elements that may still be allocated ahead
+  std::vector<OpenContainer> open_;
+};
+
+// Builds the tree top-down through Element and MemberRef, for a document whose
+// map names a key twice: a repeated key addresses the same member, a later
+// scalar replaces it, nil leaves it, and a later container of the same kind
+// keeps its content and is filled again from its first item.
+class MergingReader : public MessagePackInput<MergingReader> {
+ public:
+  using MessagePackInput::MessagePackInput;
+
+  // Reads the root value into the result; returns the position reached.
+  size_t Run() {
+    if (count_ == 0) return 0;
+    open_.reserve(16);
+    if (!ReadValue(result_.value)) return position_;
+    while (!open_.empty() && position_ < count_) {
+      OpenContainer& top = open_.back();
+      if (top.next == top.count) {
+        open_.pop_back();
+        continue;
+      }
+      const uint64_t item = top.next++;
+      if (!top.isMap) {
+        // Arrays announce at most 2^32-1 elements, so the index fits.
+        if (!ReadValue(top.value->Element(static_cast<uint32_t>(item)))) break;
+      } else if ((item & 1) == 0) {
+        if (!ReadKey(top.key)) break;
+      } else {
+        if (!ReadValue(top.value->MemberRef(top.key))) break;
+      }
+    }
+    return position_;
+  }
+
+ private:
+  friend class MessagePackInput<MergingReader>;
+
+  // An array or map being filled. References into the tree stay valid while
+  // the entry is open: a collection grows only when its own next element is
+  // made, and every entry above it on the stack has been closed by then.
+  struct OpenContainer {
+    BindingProperty* value;
+    uint64_t count;        // items announced: elements, or two per pair of a map
+    uint64_t next;         // the index of the next item
+    std::string_view key;  // the last key read, a view into the input
+    bool isMap;
+  };
+
+  [[nodiscard]] size_t OpenLevels() const { return open_.size(); }
+  static void Nil(BindingProperty&) {}
+  bool Open(BindingProperty& target, bool isMap, uint32_t count) {
+    if (isMap) {
+      target.MakeStructure();
+    } else {
+      target.MakeCollection();
+    }
+    // Room for the announced items, but never for more than the rest of the
+    // input can hold (each element takes a byte at least, each pair two), and
+    // never for more items in all than the input has bytes: nested hostile
+    // counts then cost no more than the items they would really hold.
+    uint64_t room = isMap ? (count_ - position_) / 2 : count_ - position_;
+    if (room > count) room = count;
+    if (room > reserveBudget_) room = reserveBudget_;
+    if (room > kMaxCollectionSize) room = kMaxCollectionSize;
+    reserveBudget_ -= room;
+    if (isMap) {
+      target.ReserveMembers(static_cast<uint32_t>(room));
+    } else {
+      target.Reserve(static_cast<uint32_t>(room));
+    }
+    open_.push_back({&target, isMap ? uint64_t{count} * 2 : uint64_t{count}, 0, {}, isMap});
+    return true;
+  }
+
   uint64_t reserveBudget_ = count_;  // items that may still be reserved ahead
-  BindingResult& result_;
   std::vector<OpenContainer> open_;
 };
 
@@ -322,8 +432,13 @@ class MessagePackReader {
 
 MessagePackReadResult ReadMessagePack(const uint8_t* bytes, size_t count) {
   MessagePackReadResult read;
-  read.position = MessagePackReader(bytes, count, read.result).Run();
-  return read;
+  bool repeatedName = false;
+  read.position = BottomUpReader(bytes, count, read.result).Run(repeatedName);
+  if (!repeatedName) return read;
+  // Rare: a key given twice in one map. Read again, merging as it goes.
+  MessagePackReadResult merged;
+  merged.position = MergingReader(bytes, count, merged.result).Run();
+  return merged;
 }
 
 bool LooksLikeMessagePack(const uint8_t* bytes, size_t count) {
