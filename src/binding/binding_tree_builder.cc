@@ -55,16 +55,17 @@ void BindingTreeBuilder::Key(std::string_view name) {
   pendingName_ = storage_.InternName(name);
 }
 
-void BindingTreeBuilder::PushOpen(ArrayHeader* direct) {
+void BindingTreeBuilder::PushOpen(ArrayHeader* direct, bool structure) {
   InternedString* place = pendingName_;
   if (place == nullptr && !open_.empty()) place = open_.back().place;
-  open_.push_back({static_cast<uint32_t>(stack_.size()), pendingName_, place, direct});
+  expectedHere_ = structure ? &ExpectedIn(place) : nullptr;
+  open_.push_back(
+      {static_cast<uint32_t>(stack_.size()), pendingName_, place, direct, expectedHere_});
   pendingName_ = nullptr;
   direct_ = direct;
-  expectedHere_ = &ExpectedIn(place);
 }
 
-void BindingTreeBuilder::StartCollection() { PushOpen(nullptr); }
+void BindingTreeBuilder::StartCollection() { PushOpen(nullptr, false); }
 
 void BindingTreeBuilder::StartCollection(uint32_t expected) {
   ArrayHeader* items = EmptyArray();
@@ -75,10 +76,10 @@ void BindingTreeBuilder::StartCollection(uint32_t expected) {
     items->size = 0;
     items->capacity = expected;
   }
-  PushOpen(items);
+  PushOpen(items, false);
 }
 
-void BindingTreeBuilder::StartStructure() { PushOpen(nullptr); }
+void BindingTreeBuilder::StartStructure() { PushOpen(nullptr, true); }
 
 void BindingTreeBuilder::PushContainer(BindingPropertyKind kind, ArrayHeader* items,
                                        InternedString* name) {
@@ -92,7 +93,7 @@ BindingTreeBuilder::Open BindingTreeBuilder::Close(size_t& count) {
   const Open open = open_.back();
   open_.pop_back();
   direct_ = open_.empty() ? nullptr : open_.back().direct;
-  expectedHere_ = open_.empty() ? nullptr : &ExpectedIn(open_.back().place);
+  expectedHere_ = open_.empty() ? nullptr : open_.back().expected;
   count = stack_.size() - open.base;
   if (count > kMaxCollectionSize) throw std::length_error("vector<T> too long");
   return open;

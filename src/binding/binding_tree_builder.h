@@ -65,6 +65,7 @@ class BindingTreeBuilder {
     alignas(BindingProperty) unsigned char value[sizeof(BindingProperty)];
   };
   static_assert(std::is_trivially_copyable_v<Slot>);
+  struct ExpectedNames;
   struct Open {
     uint32_t base;                          // the first stack slot of its items
     BindingInternal::InternedString* name;  // its own name, in a structure
@@ -75,8 +76,8 @@ class BindingTreeBuilder {
     // The block a collection of known size is filled in; null while its
     // items wait on the stack.
     BindingInternal::ArrayHeader* direct;
+    ExpectedNames* expected;  // for a structure: the names expected in its place
   };
-  struct ExpectedNames;
   // The names of the last structure closed in a place, in document order.
   struct ExpectedNames {
     BindingInternal::InternedString* place = nullptr;
@@ -116,7 +117,7 @@ class BindingTreeBuilder {
     value->MakeChildOf(&storage_);
     return *value;
   }
-  void PushOpen(BindingInternal::ArrayHeader* direct);
+  void PushOpen(BindingInternal::ArrayHeader* direct, bool structure);
   ExpectedNames& ExpectedIn(BindingInternal::InternedString* place);
   static BindingProperty& ValueOf(Slot& slot) {
     return *std::launder(reinterpret_cast<BindingProperty*>(slot.value));

@@ -293,8 +293,19 @@ class BottomUpReader : public MessagePackInput<BottomUpReader> {
         }
         continue;
       }
-      const uint64_t item = top.next++;
-      if (top.isMap && (item & 1) == 0) {
+      if (!top.isMap) {
+        // Scalars in a row, without a round of the loop each (no container
+        // opens, so `top` stays valid).
+        while (top.next != top.count && position_ != count_ && !OpensContainer(bytes_[position_])) {
+          ++top.next;
+          if (!ReadValue(next)) return position_;
+        }
+        if (top.next == top.count || position_ == count_) continue;
+        ++top.next;
+        if (!ReadValue(next)) return position_;
+        continue;
+      }
+      if ((top.next++ & 1) == 0) {
         std::string_view key;
         if (!ReadKey(key)) return position_;
         builder_.Key(key);
@@ -325,6 +336,9 @@ class BottomUpReader : public MessagePackInput<BottomUpReader> {
     bool isMap;
   };
 
+  [[nodiscard]] static bool OpensContainer(uint8_t format) {
+    return (format >= 0x80 && format <= 0x9F) || (format >= 0xDC && format <= 0xDF);
+  }
   [[nodiscard]] size_t OpenLevels() const { return open_.size(); }
   void Nil(Next&) { builder_.Empty(); }
   // A map's pairs wait on the builder's stack as they come. An array's
