@@ -201,6 +201,19 @@ TEST(ParseJson, BuildsValuesThatWriteBack) {
       {"unicode", "\"\\u00e9\\ud83d\\ude00\"", "\"\xC3\xA9\xF0\x9F\x98\x80\""},
       {"nested", " {\"list\": [true, false, {\"k\": \"v\"}, []], \"o\": {}} ",
        "{\"list\":[true,false,{\"k\":\"v\"},[]],\"o\":{}}"},
+      // Records in one place whose names repeat, change order, grow, shrink,
+      // share a prefix or repeat a name: the builder expects each record's
+      // names from the last one and remembers orders, and must never reuse
+      // either where the names differ.
+      {"records of changing names",
+       "[{\"b\":1,\"a\":2},{\"b\":3,\"a\":4},{\"a\":5,\"b\":6},{\"b\":7,\"c\":8},"
+       "{\"b\":9,\"a\":10,\"c\":11},{\"bb\":12,\"a\":13},{\"b\":14},"
+       "{\"b\":15,\"a\":16,\"b\":17}]",
+       "[{\"a\":2,\"b\":1},{\"a\":4,\"b\":3},{\"a\":5,\"b\":6},{\"b\":7,\"c\":8},"
+       "{\"a\":10,\"b\":9,\"c\":11},{\"a\":13,\"bb\":12},{\"b\":14},{\"a\":16,\"b\":17}]"},
+      {"same names in other places",
+       "{\"x\":{\"b\":1,\"a\":2},\"y\":{\"a\":3,\"c\":4},\"z\":[{\"b\":5,\"a\":6},{\"c\":7}]}",
+       "{\"x\":{\"a\":2,\"b\":1},\"y\":{\"a\":3,\"c\":4},\"z\":[{\"a\":6,\"b\":5},{\"c\":7}]}"},
   };
   for (const RoundTripCase& c : cases) {
     SCOPED_TRACE(c.what);
