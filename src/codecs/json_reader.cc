@@ -26,7 +26,7 @@
 #include <vector>
 
 #include "binding/binding_tree_builder.h"
-#include "codecs/internal/scratch_text.h"
+#include "codecs/internal/scratch_buffer.h"
 #include "codecs/json.h"
 
 namespace Tesk {

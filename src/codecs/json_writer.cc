@@ -13,6 +13,7 @@
 #include <string>
 
 #include "codecs/internal/enum_names.h"
+#include "codecs/internal/scratch_buffer.h"
 #include "codecs/json.h"
 
 namespace Tesk {
@@ -41,10 +42,10 @@ constexpr auto kEscapes = [] {
 
 // The text being written: a cursor into the result string, which grows by
 // doubling ahead of each token; Finish cuts it to what was written.
+// The text being written, laid out in a scratch buffer (whose pages are
+// usually warm already) and copied once into the result when done.
 class TextOutput {
  public:
-  explicit TextOutput(std::string& text) : text_(text) {}
-
   // Room for `count` more bytes; the pointer to write them at.
   char* Reserve(size_t count) {
     if (static_cast<size_t>(end_ - cursor_) < count) Grow(count);
@@ -57,22 +58,21 @@ class TextOutput {
     std::memcpy(at, bytes.data(), bytes.size());
     cursor_ = at + bytes.size();
   }
-  void Finish() { text_.resize(static_cast<size_t>(cursor_ - text_.data())); }
+  [[nodiscard]] std::string Text() const {
+    return std::string(buffer_.data(), static_cast<size_t>(cursor_ - buffer_.data()));
+  }
 
  private:
   void Grow(size_t count) {
-    const size_t used = static_cast<size_t>(cursor_ - text_.data());
-    size_t capacity = text_.size() * 2;
-    if (capacity < used + count) capacity = used + count;
-    if (capacity < 1024) capacity = 1024;
-    text_.resize(capacity);
-    cursor_ = text_.data() + used;
-    end_ = text_.data() + capacity;
+    const size_t used = static_cast<size_t>(cursor_ - buffer_.data());
+    buffer_.Reserve(used + count);
+    cursor_ = buffer_.data() + used;
+    end_ = buffer_.data() + buffer_.capacity();
   }
 
-  std::string& text_;
-  char* cursor_ = text_.data();
-  char* end_ = text_.data();
+  ScratchBuffer buffer_;
+  char* cursor_ = buffer_.data();
+  char* end_ = buffer_.data() + buffer_.capacity();
 };
 
 class JsonTextWriter {
@@ -237,11 +237,9 @@ class JsonTextWriter {
 std::string WriteJson(const BindingProperty& value, const BindingRegistry* registry,
                       std::string_view lineBreak) {
   if (value.IsEmpty()) return {};
-  std::string text;
-  TextOutput out(text);
+  TextOutput out;
   JsonTextWriter(out, registry, lineBreak).Write(value, 0);
-  out.Finish();
-  return text;
+  return out.Text();
 }
 
 }  // namespace Tesk
