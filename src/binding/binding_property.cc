@@ -56,18 +56,19 @@ struct MemberPosition {
 };
 
 MemberPosition FindMember(const MemberSlot* members, uint32_t count, std::string_view name) {
+  const uint64_t key = BindingInternal::NameOrderKey(name);
   uint32_t low = 0;
   uint32_t high = count;
   // Names are often added in order: try after the last one first.
   if (count != 0) {
-    const int last = NameLess::Compare(members[count - 1].name->View(), name);
+    const int last = BindingInternal::CompareNames(*members[count - 1].name, key, name);
     if (last < 0) return {count, false};
     if (last == 0) return {count - 1, true};
     high = count - 1;
   }
   while (low < high) {
     const uint32_t middle = low + (high - low) / 2;
-    const int order = NameLess::Compare(members[middle].name->View(), name);
+    const int order = BindingInternal::CompareNames(*members[middle].name, key, name);
     if (order == 0) return {middle, true};
     if (order < 0) {
       low = middle + 1;

@@ -17,7 +17,7 @@ using BindingInternal::SameBytes;
 namespace BindingInternal {
 
 InternedString* EmptyInterned() {
-  static InternedString empty{0x811C9DC5u, 0, 0, {'\0'}};
+  static InternedString empty{0, 0x811C9DC5u, 0, 0, {'\0'}};
   return &empty;
 }
 
@@ -297,6 +297,7 @@ InternedString* BindingStorage::InternHashed(std::string_view text, uint32_t has
   if (text.size() > UINT32_MAX - 64) throw std::bad_alloc();
   const auto length = static_cast<uint32_t>(text.size());
   auto* entry = static_cast<InternedString*>(AllocateBlock(InternedString::BlockSize(length)));
+  entry->orderKey = BindingInternal::NameOrderKey(text);
   entry->hash = hash;
   entry->references = 1;
   entry->length = length;

@@ -13,10 +13,9 @@ using BindingInternal::ArrayHeader;
 using BindingInternal::EmptyArray;
 using BindingInternal::InternedString;
 using BindingInternal::MemberSlot;
-using BindingInternal::NameLess;
 
 bool BindingTreeBuilder::NameBefore(const Slot& a, const Slot& b) {
-  return NameLess::Compare(a.name->View(), b.name->View()) < 0;
+  return BindingInternal::NameBefore(*a.name, *b.name);
 }
 
 BindingTreeBuilder::BindingTreeBuilder(BindingProperty& root)

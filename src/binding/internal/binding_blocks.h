@@ -18,6 +18,9 @@ namespace Tesk::BindingInternal {
 
 // One entry of a storage's table of member names; the text follows the header.
 struct InternedString {
+  // The first eight bytes read big-endian, zero beyond the name's end: names
+  // (which hold no NUL) order as these keys do wherever the keys differ.
+  uint64_t orderKey;
   uint32_t hash;
   uint32_t references;
   uint32_t length;
@@ -59,6 +62,26 @@ struct NameLess {
     return a.size() < b.size() ? -1 : (a.size() > b.size() ? 1 : 0);
   }
 };
+
+// The order key of a name (see InternedString::orderKey).
+inline uint64_t NameOrderKey(std::string_view name) {
+  uint64_t word = 0;
+  if (!name.empty()) std::memcpy(&word, name.data(), name.size() < 8 ? name.size() : 8);
+  return __builtin_bswap64(word);
+}
+
+// Byte-wise order of an interned name and `name`, whose order key is `key`:
+// the keys decide unless they are equal and a name is longer than a key.
+inline int CompareNames(const InternedString& a, uint64_t key, std::string_view name) {
+  if (a.orderKey != key) return a.orderKey < key ? -1 : 1;
+  if (a.length <= 8 && name.size() <= 8) return 0;  // equal keys, no NUL: equal names
+  return NameLess::Compare(a.View(), name);
+}
+
+inline bool NameBefore(const InternedString& a, const InternedString& b) {
+  if (a.orderKey != b.orderKey) return a.orderKey < b.orderKey;
+  return NameLess::Compare(a.View(), b.View()) < 0;
+}
 
 // A string value too long to be held inside the value itself.
 struct StringBlock {
