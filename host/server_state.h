@@ -2,6 +2,7 @@
 // event streams become (event_streams.cc). Internal to the server.
 #pragma once
 
+#include <boost/asio/executor_work_guard.hpp>
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/ip/tcp.hpp>
 #include <boost/asio/steady_timer.hpp>
@@ -37,6 +38,10 @@ struct HttpServer::Impl {
   bool stopping = false;  // on the server's thread
   uint16_t port = 0;
   boost::asio::io_context context{1};
+  // Keeps the thread running while a request waits for the plug-in with
+  // nothing else pending (as when the server stops and accepts no more).
+  boost::asio::executor_work_guard<boost::asio::io_context::executor_type> work{
+      context.get_executor()};
   boost::asio::ip::tcp::acceptor acceptor{context};
   boost::asio::steady_timer acceptPause{context};
   std::thread thread;
