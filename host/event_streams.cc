@@ -115,12 +115,9 @@ class SseSession : public EventListener,
   void Close() {
     if (closed_) return;
     closed_ = true;
-    server_->slots.Remove(*this);
     server_->options.events->Detach(this);
     heartbeat_.cancel();
-    beast::error_code ignored;
-    stream_.socket().shutdown(tcp::socket::shutdown_both, ignored);
-    stream_.socket().close(ignored);
+    CloseConnection(server_, *this, stream_);
   }
 
   Server server_;
@@ -303,10 +300,8 @@ class WebSocketSession : public EventListener,
 
   void CloseNow() {
     closing_ = true;
-    server_->slots.Remove(*this);
     closeTimer_.cancel();
-    beast::error_code ignored;
-    beast::get_lowest_layer(socket_).socket().close(ignored);
+    CloseConnection(server_, *this, beast::get_lowest_layer(socket_));
   }
 
   Server server_;

@@ -29,6 +29,13 @@ std::string PeerName(const beast::tcp_stream& stream) {
   return peer.address().to_string() + ":" + std::to_string(peer.port());
 }
 
+void CloseConnection(const Server& server, SlotHolder& holder, beast::tcp_stream& stream) {
+  server->slots.Remove(holder);
+  beast::error_code ignored;
+  stream.socket().shutdown(tcp::socket::shutdown_both, ignored);
+  stream.socket().close(ignored);
+}
+
 namespace {
 
 constexpr std::chrono::seconds kWriteTimeout{30};
@@ -280,12 +287,7 @@ class HttpSession : public Stoppable, public std::enable_shared_from_this<HttpSe
                             });
   }
 
-  void CloseNow() {
-    server_->slots.Remove(*this);
-    beast::error_code ignored;
-    stream_.socket().shutdown(tcp::socket::shutdown_both, ignored);
-    stream_.socket().close(ignored);
-  }
+  void CloseNow() { CloseConnection(server_, *this, stream_); }
 
   Server server_;
   beast::tcp_stream stream_;

@@ -60,6 +60,10 @@ class Stoppable : public SlotHolder {
 
 using Server = HttpServer::Impl*;
 
+// Leaves the slots and closes the connection at once; its pending
+// operations end with an error.
+void CloseConnection(const Server& server, SlotHolder& holder, boost::beast::tcp_stream& stream);
+
 // "127.0.0.1:54321", for the log.
 [[nodiscard]] std::string PeerName(const boost::beast::tcp_stream& stream);
 
