@@ -70,10 +70,34 @@ bool IsLoopbackHost(std::string_view host) {
   return name == "127.0.0.1" || EqualsIgnoringCase(name, "localhost") || name == "[::1]";
 }
 
+bool IsSameOrigin(const LocalRequest& head) {
+  const std::string* origin = head.Header("origin");
+  if (origin == nullptr) return true;  // not sent by a browser's page
+  const std::string* host = head.Header("host");
+  return host != nullptr && EqualsIgnoringCase(Trim(*origin), "http://" + std::string(Trim(*host)));
+}
+
+bool ChangesState(const LocalRequest& head) {
+  const std::string& method = head.method;
+  return (method != "GET" && method != "HEAD" && method != "OPTIONS") ||
+         head.Header("upgrade") != nullptr;
+}
+
 std::optional<LocalResponse> AccessGuard::Check(const LocalRequest& head, bool requireToken) const {
+  const size_t hosts =
+      std::count_if(head.headers.begin(), head.headers.end(),
+                    [](const HttpField& f) { return EqualsIgnoringCase(f.name, "host"); });
+  if (hosts > 1)
+    return LocalResponse::Error(400, "A request has one Host header, not " + std::to_string(hosts));
   const std::string* host = head.Header("host");
   if (host == nullptr || !IsLoopbackHost(*host)) {
     return LocalResponse::Error(403, "The Host header must name 127.0.0.1 or localhost");
+  }
+  // A page of another site may make a browser send requests here; it cannot
+  // read the answers, but a change or a WebSocket would still take effect.
+  if (ChangesState(head) && !IsSameOrigin(head)) {
+    return LocalResponse::Error(
+        403, "Refused: the request comes from a page of another origin than this host's");
   }
   if (!requireToken) return std::nullopt;
   const std::string* authorization = head.Header("authorization");
@@ -86,7 +110,10 @@ std::optional<LocalResponse> AccessGuard::Check(const LocalRequest& head, bool r
       401,
       "Missing or wrong token: send \"Authorization: Bearer <token>\" with the token of "
       "the run file");
-  refusal.headers.push_back({"WWW-Authenticate", "Bearer, Basic realm=\"ktx-host\""});
+  // One challenge per header: browsers offer their password prompt only for
+  // a header whose first challenge is Basic.
+  refusal.headers.push_back({"WWW-Authenticate", "Bearer realm=\"ktx-host\""});
+  refusal.headers.push_back({"WWW-Authenticate", "Basic realm=\"ktx-host\", charset=\"UTF-8\""});
   return refusal;
 }
 

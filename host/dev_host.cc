@@ -123,6 +123,7 @@ bool DevHost::Start(std::string& error) {
   serverOptions.bodyLimit = options_.bodyLimit;
   serverOptions.readTimeout = std::chrono::seconds(options_.readTimeoutSeconds);
   serverOptions.events = &hub_;
+  serverOptions.log = [this](const std::string& line) { Print("  HOST| " + line); };
   server_ = std::make_unique<HttpServer>(serverOptions, *api_);
   if (!server_->Start(error)) return false;
 
@@ -164,7 +165,8 @@ std::string DevHost::Banner() const {
     text += "  Mock service: http://127.0.0.1:" + std::to_string(mockServer_->Port()) +
             "/personalized-offers/\n";
   }
-  text += "  Run file:     " + runFilePath_ + "\n";
+  text += "  Run file:     " + runFilePath_ +
+          (runFile_.ReplacedStale() ? " (replaced the file of a run that had ended)" : "") + "\n";
   text += "  Try:          curl -s -H 'Authorization: Bearer " + guard_.Token() + "' " + base +
           tryPath + "\n";
   return text;

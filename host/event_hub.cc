@@ -11,6 +11,34 @@ std::string HubEvent::ToJson() const {
          ",\"payload\":" + (payload.empty() ? std::string("null") : payload) + "}";
 }
 
+namespace {
+
+// A field of an event stream is one line.
+std::string SseLine(std::string_view text) {
+  std::string line(text);
+  for (char& c : line) {
+    if (c == '\r' || c == '\n') c = ' ';
+  }
+  return line;
+}
+
+}  // namespace
+
+std::shared_ptr<const std::string> HubEvent::SseFrame() const {
+  std::call_once(sseOnce_, [this] {
+    sse_ = std::make_shared<const std::string>(
+        "id: " + std::to_string(id) + "\nevent: " + SseLine(name) +
+        "\ndata: " + SseLine(payload.empty() ? "null" : ValidUtf8(payload)) + "\n\n");
+  });
+  return sse_;
+}
+
+std::shared_ptr<const std::string> HubEvent::WebSocketFrame() const {
+  std::call_once(webSocketOnce_,
+                 [this] { webSocket_ = std::make_shared<const std::string>(ValidUtf8(ToJson())); });
+  return webSocket_;
+}
+
 uint64_t EventHub::Publish(std::string name, std::string payloadJson) {
   auto event = std::make_shared<HubEvent>();
   event->name = std::move(name);

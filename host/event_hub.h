@@ -10,6 +10,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace Tesk::DevHost {
@@ -21,6 +22,18 @@ struct HubEvent {
 
   // {"id":..,"name":..,"payload":..}
   [[nodiscard]] std::string ToJson() const;
+
+  // The event as every client of a kind is sent it, built on first use and
+  // shared: "id:", "event:" and "data:" lines for Server-Sent Events, and
+  // ToJson() in valid UTF-8 for a WebSocket text frame.
+  [[nodiscard]] std::shared_ptr<const std::string> SseFrame() const;
+  [[nodiscard]] std::shared_ptr<const std::string> WebSocketFrame() const;
+
+ private:
+  mutable std::once_flag sseOnce_;
+  mutable std::once_flag webSocketOnce_;
+  mutable std::shared_ptr<const std::string> sse_;
+  mutable std::shared_ptr<const std::string> webSocket_;
 };
 
 // A client stream. OnEvent is called on the publishing thread, for every

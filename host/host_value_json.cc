@@ -1,19 +1,15 @@
 #include "host_value_json.h"
 
-#include <rapidjson/stringbuffer.h>
-#include <rapidjson/writer.h>
-
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <new>
 
 #include "base64.h"
+#include "json_support.h"
 
 namespace Tesk::DevHost {
 namespace {
-
-using JsonWriter = rapidjson::Writer<rapidjson::StringBuffer>;
 
 void WriteValue(JsonWriter& writer, const HostValue& value) {
   switch (static_cast<HostValueTag>(value.tag)) {

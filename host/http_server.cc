@@ -8,14 +8,11 @@
 #include <boost/beast/http.hpp>
 #include <boost/beast/websocket.hpp>
 
-#include <atomic>
-#include <deque>
 #include <set>
 #include <thread>
 
-#include "event_hub.h"
 #include "event_names.h"
-#include "json_support.h"
+#include "server_state.h"
 
 namespace Tesk::DevHost {
 
@@ -25,39 +22,28 @@ namespace http = beast::http;
 namespace websocket = beast::websocket;
 using tcp = asio::ip::tcp;
 
-// Destroying the context destroys the sessions its pending handlers hold,
-// which still read the members declared before it.
-struct HttpServer::Impl {
-  Impl(HttpServerOptions o, HttpService& s) : options(std::move(o)), service(s) {}
+std::string PeerName(const beast::tcp_stream& stream) {
+  beast::error_code error;
+  const tcp::endpoint peer = stream.socket().remote_endpoint(error);
+  if (error) return "(gone)";
+  return peer.address().to_string() + ":" + std::to_string(peer.port());
+}
 
-  HttpServerOptions options;
-  HttpService& service;
-  std::atomic<size_t> connections{0};
-  uint16_t port = 0;
-  asio::io_context context{1};
-  tcp::acceptor acceptor{context};
-  std::thread thread;
-};
+void CloseConnection(const Server& server, SlotHolder& holder, beast::tcp_stream& stream) {
+  server->slots.Remove(holder);
+  beast::error_code ignored;
+  stream.socket().shutdown(tcp::socket::shutdown_both, ignored);
+  stream.socket().close(ignored);
+}
 
 namespace {
 
-using Server = HttpServer::Impl*;
-
-constexpr std::chrono::seconds kHeartbeat{15};
 constexpr std::chrono::seconds kWriteTimeout{30};
 constexpr std::chrono::seconds kLingerTime{2};
-
-// Counts a connection for as long as it lives.
-class ConnectionCount {
- public:
-  explicit ConnectionCount(const Server& server) : server_(server) { ++server_->connections; }
-  ~ConnectionCount() { --server_->connections; }
-  ConnectionCount(const ConnectionCount&) = delete;
-  ConnectionCount& operator=(const ConnectionCount&) = delete;
-
- private:
-  Server server_;
-};
+// After the grace period, how long the last answers have to go out.
+constexpr std::chrono::seconds kFinalAnswerTime{1};
+// After a failed accept (out of descriptors), before the next.
+constexpr std::chrono::milliseconds kAcceptPause{100};
 
 LocalRequest ToLocalRequest(const http::request<http::string_body>& message) {
   LocalRequest request;
@@ -102,322 +88,111 @@ std::set<std::string> RequestedEvents(std::string_view query) {
   return names;
 }
 
-std::string SseLine(std::string_view text) {
-  std::string line(text);
-  for (char& c : line) {
-    if (c == '\r' || c == '\n') c = ' ';
-  }
-  return line;
-}
-
-// Text frames queued for one client, written one at a time; a client that
-// falls kMaxQueued behind is dropped rather than held in memory.
-class OutgoingQueue {
- public:
-  explicit OutgoingQueue(size_t limit) : limit_(limit) {}
-  // False when the queue is full.
-  bool Push(std::string text) {
-    if (queue_.size() >= limit_) return false;
-    queue_.push_back(std::move(text));
-    return true;
-  }
-  [[nodiscard]] bool Writing() const { return writing_; }
-  [[nodiscard]] bool Empty() const { return queue_.empty(); }
-  std::string& Front() {
-    writing_ = true;
-    return queue_.front();
-  }
-  void Done() {
-    queue_.pop_front();
-    writing_ = false;
-  }
-
- private:
-  size_t limit_;
-  std::deque<std::string> queue_;
-  bool writing_ = false;
-};
-
-class SseSession : public EventListener, public std::enable_shared_from_this<SseSession> {
- public:
-  SseSession(const Server& server, beast::tcp_stream stream, std::set<std::string> names)
-      : server_(server),
-        count_(server),
-        stream_(std::move(stream)),
-        names_(std::move(names)),
-        queue_(server->options.maxQueuedEvents),
-        heartbeat_(stream_.get_executor()) {}
-
-  void Run() {
-    server_->options.events->Attach(shared_from_this());
-    queue_.Push(
-        "HTTP/1.1 200 OK\r\nContent-Type: text/event-stream\r\nCache-Control: no-store\r\n"
-        "Connection: keep-alive\r\nX-Accel-Buffering: no\r\nServer: ktx-host\r\n\r\n"
-        ": connected\n\n");
-    WriteNext();
-    WatchForClose();
-    Heartbeat();
-  }
-
-  void OnEvent(const std::shared_ptr<const HubEvent>& event) override {
-    asio::post(stream_.get_executor(), [self = shared_from_this(), event] {
-      if (!self->names_.empty() && self->names_.count(event->name) == 0) return;
-      self->Enqueue("id: " + std::to_string(event->id) + "\nevent: " + SseLine(event->name) +
-                    "\ndata: " + SseLine(event->payload.empty() ? "null" : event->payload) +
-                    "\n\n");
-    });
-  }
-
- private:
-  void Enqueue(std::string text) {
-    if (closed_) return;
-    if (!queue_.Push(std::move(text))) return Close();
-    WriteNext();
-  }
-
-  void WriteNext() {
-    if (closed_ || queue_.Writing() || queue_.Empty()) return;
-    stream_.expires_after(kWriteTimeout);
-    asio::async_write(stream_, asio::buffer(queue_.Front()),
-                      [self = shared_from_this()](beast::error_code error, size_t) {
-                        self->queue_.Done();
-                        if (error) return self->Close();
-                        self->WriteNext();
-                      });
-  }
-
-  // A stream client sends nothing: reading ends when it goes away.
-  void WatchForClose() {
-    stream_.socket().async_read_some(asio::buffer(discard_),
-                                     [self = shared_from_this()](beast::error_code error, size_t) {
-                                       if (error) return self->Close();
-                                       self->WatchForClose();
-                                     });
-  }
-
-  void Heartbeat() {
-    heartbeat_.expires_after(kHeartbeat);
-    heartbeat_.async_wait([self = shared_from_this()](beast::error_code error) {
-      if (error || self->closed_) return;
-      self->Enqueue(": keep-alive\n\n");
-      self->Heartbeat();
-    });
-  }
-
-  void Close() {
-    if (closed_) return;
-    closed_ = true;
-    server_->options.events->Detach(this);
-    heartbeat_.cancel();
-    beast::error_code ignored;
-    stream_.socket().shutdown(tcp::socket::shutdown_both, ignored);
-    stream_.socket().close(ignored);
-  }
-
-  Server server_;
-  ConnectionCount count_;
-  beast::tcp_stream stream_;
-  std::set<std::string> names_;
-  OutgoingQueue queue_;
-  asio::steady_timer heartbeat_;
-  char discard_[512];
-  bool closed_ = false;
-};
-
-class WebSocketSession : public EventListener,
-                         public std::enable_shared_from_this<WebSocketSession> {
- public:
-  WebSocketSession(const Server& server, beast::tcp_stream stream)
-      : server_(server),
-        count_(server),
-        socket_(std::move(stream)),
-        queue_(server->options.maxQueuedEvents) {}
-
-  void Run(http::request<http::string_body> upgrade) {
-    beast::get_lowest_layer(socket_).expires_never();
-    socket_.set_option(websocket::stream_base::timeout::suggested(beast::role_type::server));
-    socket_.set_option(websocket::stream_base::decorator(
-        [](websocket::response_type& response) { response.set(http::field::server, "ktx-host"); }));
-    socket_.read_message_max(64u << 10);
-    socket_.async_accept(upgrade, [self = shared_from_this()](beast::error_code error) {
-      if (error) return;
-      self->server_->options.events->Attach(self);
-      self->attached_ = true;
-      self->Read();
-    });
-  }
-
-  ~WebSocketSession() override {
-    if (attached_) server_->options.events->Detach(this);
-  }
-
-  void OnEvent(const std::shared_ptr<const HubEvent>& event) override {
-    asio::post(socket_.get_executor(), [self = shared_from_this(), event] {
-      if (self->names_.count(event->name) == 0 && self->names_.count("*") == 0) return;
-      self->Enqueue(event->ToJson());
-    });
-  }
-
- private:
-  void Read() {
-    socket_.async_read(buffer_, [self = shared_from_this()](beast::error_code error, size_t) {
-      if (error) return self->Close();
-      const std::string text = beast::buffers_to_string(self->buffer_.data());
-      self->buffer_.consume(self->buffer_.size());
-      self->Enqueue(self->Command(text));
-      self->Read();
-    });
-  }
-
-  // {"subscribe": name or [names]} and {"unsubscribe": ...}; answers with the
-  // names now subscribed, or {"error": ...}.
-  std::string Command(const std::string& text) {
-    rapidjson::Document command;
-    std::string error;
-    if (!ParseJson(text, command, error)) return "{\"error\":" + JsonQuote(error) + "}";
-    if (!command.IsObject()) return "{\"error\":\"A command is a JSON object\"}";
-    bool understood = false;
-    for (const char* verb : {"subscribe", "unsubscribe"}) {
-      const auto member = command.FindMember(verb);
-      if (member == command.MemberEnd()) continue;
-      std::vector<std::string> names;
-      if (member->value.IsString()) {
-        names.emplace_back(member->value.GetString());
-      } else if (member->value.IsArray()) {
-        for (const auto& item : member->value.GetArray()) {
-          if (!item.IsString()) return "{\"error\":\"Event names are strings\"}";
-          names.emplace_back(item.GetString());
-        }
-      } else {
-        return "{\"error\":\"Event names are strings\"}";
-      }
-      for (std::string& name : names) {
-        if (!name.empty() && name.front() == '/') name = EventNameForResource(name);
-        if (verb[0] == 's') {
-          names_.insert(name);
-        } else {
-          names_.erase(name);
-        }
-      }
-      understood = true;
-    }
-    if (!understood) {
-      return "{\"error\":\"Send {\\\"subscribe\\\": [names]} or {\\\"unsubscribe\\\": [names]}\"}";
-    }
-    std::string answer = "{\"subscribed\":[";
-    for (const std::string& name : names_) {
-      if (answer.back() != '[') answer += ',';
-      answer += JsonQuote(name);
-    }
-    return answer + "]}";
-  }
-
-  void Enqueue(std::string text) {
-    if (closed_) return;
-    if (!queue_.Push(std::move(text))) return Close();
-    WriteNext();
-  }
-
-  void WriteNext() {
-    if (closed_ || queue_.Writing() || queue_.Empty()) return;
-    socket_.text(true);
-    socket_.async_write(asio::buffer(queue_.Front()),
-                        [self = shared_from_this()](beast::error_code error, size_t) {
-                          self->queue_.Done();
-                          if (error) return self->Close();
-                          self->WriteNext();
-                        });
-  }
-
-  void Close() {
-    if (closed_) return;
-    closed_ = true;
-    beast::error_code ignored;
-    beast::get_lowest_layer(socket_).socket().close(ignored);
-  }
-
-  Server server_;
-  ConnectionCount count_;
-  websocket::stream<beast::tcp_stream> socket_;
-  beast::flat_buffer buffer_;
-  std::set<std::string> names_;
-  OutgoingQueue queue_;
-  bool attached_ = false;
-  bool closed_ = false;
-};
-
-class HttpSession : public std::enable_shared_from_this<HttpSession> {
+// One connection's requests, one at a time (keep-alive), until it closes or
+// becomes an event stream.
+class HttpSession : public Stoppable, public std::enable_shared_from_this<HttpSession> {
  public:
   HttpSession(const Server& server, tcp::socket socket)
-      : server_(server), count_(server), stream_(std::move(socket)) {}
+      : server_(server), stream_(std::move(socket)) {}
+  ~HttpSession() { server_->slots.Remove(*this); }
 
-  void Run() { ReadHead(); }
+  void Run() {
+    server_->slots.AddPending(*this);  // may close an older pending connection
+    ReadHead();
+  }
 
-  // Answers at once and closes: too many connections.
-  void Refuse(LocalResponse response) { WriteAndClose(std::move(response), 11); }
+  void Evict() override { CloseNow(); }
+
+  void Shutdown(bool final) override {
+    keepAlive_ = false;
+    switch (state_) {
+      case State::ReadingHead:
+      case State::Lingering:
+        return CloseNow();
+      case State::Handling:
+        if (final) Answer(LocalResponse::Error(503, "The host is stopping"));
+        return;
+      case State::ReadingBody:
+      case State::Writing:
+        if (final) CloseNow();
+        return;
+    }
+  }
 
  private:
+  enum class State { ReadingHead, ReadingBody, Handling, Writing, Lingering };
+
   const HttpServerOptions& Options() const { return server_->options; }
 
   void ReadHead() {
+    state_ = State::ReadingHead;
+    answered_ = false;
+    server_->slots.SetIdle(*this, true);
     parser_.emplace();
     parser_->header_limit(static_cast<uint32_t>(Options().headerLimit));
     parser_->body_limit(Options().bodyLimit);
-    stream_.expires_after(Options().readTimeout);
+    // Until a request of it is authenticated a connection has a short while
+    // to send a head: idle sockets cannot hold the slots for long.
+    stream_.expires_after(authenticated_ ? Options().readTimeout
+                                         : std::min(Options().headTimeout, Options().readTimeout));
     http::async_read_header(
         stream_, buffer_, *parser_,
         [self = shared_from_this()](beast::error_code error, size_t) { self->OnHead(error); });
   }
 
   // An answer to a request that cannot be read on: the connection closes.
-  bool AnswerReadError(const beast::error_code& error) {
+  void AnswerReadError(const beast::error_code& error) {
     if (error == http::error::body_limit) {
       WriteAndClose(LocalResponse::Error(413, "The request body is larger than " +
-                                                  std::to_string(Options().bodyLimit) + " bytes"),
-                    11);
+                                                  std::to_string(Options().bodyLimit) + " bytes"));
     } else if (error == http::error::header_limit) {
-      WriteAndClose(LocalResponse::Error(431, "The request head is too large"), 11);
+      WriteAndClose(LocalResponse::Error(431, "The request head is too large"));
     } else if (error.category() == beast::error_code(http::error::bad_target).category() &&
                error != http::error::end_of_stream && error != http::error::partial_message) {
-      WriteAndClose(LocalResponse::Error(400, "Malformed HTTP request: " + error.message()), 11);
+      WriteAndClose(LocalResponse::Error(400, "Malformed HTTP request: " + error.message()));
     } else {
       CloseNow();
     }
-    return true;
   }
 
   void OnHead(const beast::error_code& error) {
-    if (error) {
-      AnswerReadError(error);
-      return;
-    }
+    if (error) return AnswerReadError(error);
+    state_ = State::ReadingBody;
     auto& message = parser_->get();
     version_ = message.version();
     LocalRequest head = ToLocalRequest(message);
-    if (auto refusal = server_->service.Admit(head)) {
-      WriteAndClose(std::move(*refusal), version_);
-      return;
-    }
+    Admission admission = server_->service.Admit(head);
+    if (admission.refusal) return WriteAndClose(std::move(*admission.refusal));
     const std::string_view path = head.Path();
-    if (Options().events != nullptr) {
-      if (websocket::is_upgrade(message) && path == Options().webSocketPath) {
+    if (Options().events != nullptr && admission.authenticated) {
+      const bool webSocket = websocket::is_upgrade(message) && path == Options().webSocketPath;
+      const bool eventStream =
+          !webSocket && message.method() == http::verb::get && path == Options().eventStreamPath;
+      if (webSocket || eventStream) {
+        if (server_->stopping)
+          return WriteAndClose(LocalResponse::Error(503, "The host is stopping"));
+        if (server_->slots.Count(SlotKind::Stream) >= Options().maxEventStreams) {
+          return WriteAndClose(LocalResponse::Error(
+              503, "Too many event streams: at most " + std::to_string(Options().maxEventStreams)));
+        }
+        if (eventStream) return HandOver(RequestedEvents(head.Query()));
         // The upgrade request has no body; read it to its end before upgrading.
-        http::async_read(
-            stream_, buffer_, *parser_, [self = shared_from_this()](beast::error_code e, size_t) {
-              if (e) return self->CloseNow();
-              auto session =
-                  std::make_shared<WebSocketSession>(self->server_, std::move(self->stream_));
-              session->Run(self->parser_->release());
-            });
-        return;
+        return http::async_read(stream_, buffer_, *parser_,
+                                [self = shared_from_this()](beast::error_code e, size_t) {
+                                  if (e) return self->CloseNow();
+                                  self->HandOver(self->parser_->release());
+                                });
       }
-      if (message.method() == http::verb::get && path == Options().eventStreamPath) {
-        stream_.expires_never();
-        auto session = std::make_shared<SseSession>(server_, std::move(stream_),
-                                                    RequestedEvents(head.Query()));
-        session->Run();
-        return;
+    }
+    if (admission.authenticated && !authenticated_) {
+      if (!server_->slots.Promote(*this)) {
+        return WriteAndClose(LocalResponse::Error(
+            503,
+            "Too many connections: all " + std::to_string(Options().maxConnections) + " are busy"));
       }
+      authenticated_ = true;
+    } else if (authenticated_) {
+      server_->slots.SetIdle(*this, false);
     }
     const auto expect = message.find(http::field::expect);
     if (expect != message.end() && beast::iequals(expect->value(), "100-continue")) {
@@ -433,46 +208,63 @@ class HttpSession : public std::enable_shared_from_this<HttpSession> {
     ReadBody();
   }
 
+  // The connection becomes an event stream; this session ends.
+  void HandOver(std::set<std::string> names) {
+    server_->slots.Remove(*this);
+    StartEventStream(server_, std::move(stream_), std::move(names));
+  }
+  void HandOver(http::request<http::string_body> upgrade) {
+    server_->slots.Remove(*this);
+    StartWebSocket(server_, std::move(stream_), std::move(upgrade));
+  }
+
   void ReadBody() {
     http::async_read(stream_, buffer_, *parser_,
                      [self = shared_from_this()](beast::error_code error, size_t) {
-                       if (error) {
-                         self->AnswerReadError(error);
-                         return;
-                       }
+                       if (error) return self->AnswerReadError(error);
                        self->Dispatch();
                      });
   }
 
   void Dispatch() {
     const http::request<http::string_body> message = parser_->release();
-    keepAlive_ = message.keep_alive();
+    keepAlive_ = keepAlive_ && message.keep_alive() && !server_->stopping;
     const bool head = message.method() == http::verb::head;
+    state_ = State::Handling;
     stream_.expires_never();  // the answer may take as long as the plug-in needs
     server_->service.Handle(ToLocalRequest(message), [self = shared_from_this(),
                                                       head](LocalResponse response) {
       if (head) response.body.clear();
       asio::post(self->stream_.get_executor(), [self, response = std::move(response)]() mutable {
-        self->Write(std::move(response));
+        self->Answer(std::move(response));
       });
     });
   }
 
+  // The one answer to the request being handled: the service's, or 503 when
+  // the host stops first.
+  void Answer(LocalResponse response) {
+    if (answered_ || state_ != State::Handling) return;
+    answered_ = true;
+    Write(std::move(response));
+  }
+
   void Write(LocalResponse response) {
+    state_ = State::Writing;
     auto message = std::make_shared<http::response<http::string_body>>(
         ToMessage(std::move(response), version_, keepAlive_));
     stream_.expires_after(kWriteTimeout);
     http::async_write(stream_, *message,
                       [self = shared_from_this(), message](beast::error_code error, size_t) {
                         if (error) return self->CloseNow();
-                        if (!self->keepAlive_) return self->Linger();
-                        self->ReadHead();
+                        if (self->keepAlive_) return self->ReadHead();
+                        if (self->server_->stopping) return self->CloseNow();
+                        self->Linger();
                       });
   }
 
-  void WriteAndClose(LocalResponse response, unsigned version) {
+  void WriteAndClose(LocalResponse response) {
     keepAlive_ = false;
-    version_ = version;
     Write(std::move(response));
   }
 
@@ -480,6 +272,7 @@ class HttpSession : public std::enable_shared_from_this<HttpSession> {
   // the client still sends for a moment, so that closing does not reset the
   // connection before the client has read the answer.
   void Linger() {
+    state_ = State::Lingering;
     beast::error_code ignored;
     stream_.socket().shutdown(tcp::socket::shutdown_send, ignored);
     stream_.expires_after(kLingerTime);
@@ -494,35 +287,55 @@ class HttpSession : public std::enable_shared_from_this<HttpSession> {
                             });
   }
 
-  void CloseNow() {
-    beast::error_code ignored;
-    stream_.socket().shutdown(tcp::socket::shutdown_both, ignored);
-    stream_.socket().close(ignored);
-  }
+  void CloseNow() { CloseConnection(server_, *this, stream_); }
 
   Server server_;
-  ConnectionCount count_;
   beast::tcp_stream stream_;
   beast::flat_buffer buffer_;
   std::optional<http::request_parser<http::string_body>> parser_;
+  State state_ = State::ReadingHead;
   unsigned version_ = 11;
   bool keepAlive_ = true;
+  bool authenticated_ = false;  // holds a request slot
+  bool answered_ = false;
   char discard_[4096];
 };
 
 void Accept(const Server& server) {
   server->acceptor.async_accept([server](beast::error_code error, tcp::socket socket) {
     if (error == asio::error::operation_aborted || !server->acceptor.is_open()) return;
-    if (!error) {
-      auto session = std::make_shared<HttpSession>(server, std::move(socket));
-      if (server->connections > server->options.maxConnections) {
-        session->Refuse(LocalResponse::Error(503, "Too many connections"));
-      } else {
-        session->Run();
-      }
+    if (error) {
+      // Out of descriptors, most likely: pause rather than spin.
+      server->acceptPause.expires_after(kAcceptPause);
+      server->acceptPause.async_wait([server](beast::error_code e) {
+        if (!e) Accept(server);
+      });
+      return;
     }
+    std::make_shared<HttpSession>(server, std::move(socket))->Run();
     Accept(server);
   });
+}
+
+// Tells every connection the server stops (see Stoppable).
+void ShutdownConnections(const Server& server, bool final) {
+  asio::post(server->context, [server, final] {
+    server->stopping = true;
+    beast::error_code ignored;
+    server->acceptor.close(ignored);
+    server->acceptPause.cancel();
+    for (SlotHolder* holder : server->slots.Holders()) {
+      static_cast<Stoppable*>(holder)->Shutdown(final);
+    }
+  });
+}
+
+// Until no connection is left or `limit` has passed.
+void AwaitConnections(const Server& server, std::chrono::milliseconds limit) {
+  const auto deadline = std::chrono::steady_clock::now() + limit;
+  while (server->slots.Total() > 0 && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
 }
 
 }  // namespace
@@ -562,6 +375,12 @@ uint16_t HttpServer::Port() const { return impl_->port; }
 
 void HttpServer::Stop() {
   if (!impl_->thread.joinable()) return;
+  ShutdownConnections(impl_.get(), false);
+  AwaitConnections(impl_.get(), impl_->options.shutdownGrace);
+  if (impl_->slots.Total() > 0) {
+    ShutdownConnections(impl_.get(), true);
+    AwaitConnections(impl_.get(), kFinalAnswerTime);
+  }
   impl_->context.stop();
   impl_->thread.join();
   beast::error_code ignored;

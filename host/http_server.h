@@ -2,9 +2,16 @@
 // loop thread. Each request's head is shown to the service first (Admit), so
 // a refused request is answered before its body is read; a body over the
 // limit is answered 413, a head over its limit 431, a client that stalls is
-// dropped after the read time-out. Admitted requests for the event stream
-// path become Server-Sent Events streams and WebSocket upgrades to the
-// WebSocket path become WebSocket sessions, both fed by an EventHub.
+// dropped after its time-out. Admitted requests for the event stream path
+// become Server-Sent Events streams and WebSocket upgrades to the WebSocket
+// path become WebSocket sessions, both fed by an EventHub.
+//
+// Connections hold slots (see ConnectionSlots): one without credentials has
+// headTimeout to send a request head and can be closed for a newer one; a
+// connection whose request the service authenticated takes a request slot,
+// an event stream a stream slot. An event-stream client is sent at most
+// maxQueuedBytes ahead of what it has read; past that it is disconnected
+// (WebSocket: closed with 1008) and the log says so.
 //
 // Threads: Start and Stop from one controlling thread; the service is called
 // on the server's thread.
@@ -13,6 +20,7 @@
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -23,11 +31,16 @@ namespace Tesk::DevHost {
 
 class EventHub;
 
+// The service's decision on a request's head.
+struct Admission {
+  std::optional<LocalResponse> refusal;  // answered, then the connection closes
+  bool authenticated = false;            // carried credentials: may take a request slot
+};
+
 class HttpService {
  public:
-  // Decides on a request from its head (its body is still empty): a response
-  // refuses it, and the connection is closed after the answer.
-  virtual std::optional<LocalResponse> Admit(const LocalRequest& head) = 0;
+  // Decides on a request from its head (its body is still empty).
+  virtual Admission Admit(const LocalRequest& head) = 0;
   // Answers an admitted request; `respond` may be called on any thread.
   virtual void Handle(LocalRequest request, Responder respond) = 0;
 
@@ -40,12 +53,23 @@ struct HttpServerOptions {
   uint16_t port = 0;  // 0: any free port
   size_t bodyLimit = 1u << 20;
   size_t headerLimit = 16u << 10;
-  std::chrono::milliseconds readTimeout{30000};  // a request's head and body, an idle connection
-  size_t maxConnections = 128;
+  // A new connection's first request head, and every head until a request
+  // of it is authenticated.
+  std::chrono::milliseconds headTimeout{5000};
+  // An authenticated connection's request head and body, and its idle time.
+  std::chrono::milliseconds readTimeout{30000};
+  size_t maxPendingConnections = 64;  // not yet authenticated
+  size_t maxConnections = 128;        // authenticated, for requests
+  size_t maxEventStreams = 32;
   EventHub* events = nullptr;  // null: no event streams
   std::string eventStreamPath = "/events";
   std::string webSocketPath = "/ws";
-  size_t maxQueuedEvents = 1024;  // per client; a client that falls further behind is dropped
+  size_t maxQueuedBytes = 8u << 20;  // per event-stream client
+  size_t maxSubscriptions = 256;     // event names per WebSocket client
+  // On Stop: requests in flight may finish for this long, then get 503.
+  std::chrono::milliseconds shutdownGrace{2000};
+  // Lines about clients the server dropped; may be empty.
+  std::function<void(const std::string&)> log;
 };
 
 class HttpServer {
@@ -60,8 +84,9 @@ class HttpServer {
   bool Start(std::string& error);
   // The port listened on (after Start).
   [[nodiscard]] uint16_t Port() const;
-  // Stops accepting and ends the thread; connections are closed when the
-  // server is destroyed. Answers given after Stop are dropped.
+  // Stops accepting; closes idle connections and event streams (WebSocket
+  // with 1001); lets requests in flight finish for shutdownGrace, answers
+  // 503 to the rest, and ends the thread. Answers given after Stop are dropped.
   void Stop();
 
   struct Impl;  // the server's state, shared with its connections

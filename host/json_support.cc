@@ -1,8 +1,6 @@
 #include "json_support.h"
 
 #include <rapidjson/error/en.h>
-#include <rapidjson/stringbuffer.h>
-#include <rapidjson/writer.h>
 
 #include <utility>
 #include <vector>
@@ -49,14 +47,14 @@ bool ParseJson(std::string_view text, rapidjson::Document& document, std::string
 
 std::string WriteJson(const rapidjson::Value& value) {
   rapidjson::StringBuffer buffer;
-  rapidjson::Writer<rapidjson::StringBuffer> writer(buffer);
+  JsonWriter writer(buffer);
   value.Accept(writer);
   return std::string(buffer.GetString(), buffer.GetSize());
 }
 
 std::string JsonQuote(std::string_view text) {
   rapidjson::StringBuffer buffer;
-  rapidjson::Writer<rapidjson::StringBuffer> writer(buffer);
+  JsonWriter writer(buffer);
   writer.String(text.data(), static_cast<rapidjson::SizeType>(text.size()));
   return std::string(buffer.GetString(), buffer.GetSize());
 }

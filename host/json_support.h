@@ -5,9 +5,13 @@
 #pragma once
 
 #include <rapidjson/document.h>
+#include <rapidjson/stringbuffer.h>
+#include <rapidjson/writer.h>
 
 #include <string>
 #include <string_view>
+
+#include "utf8_text.h"
 
 namespace Tesk::DevHost {
 
@@ -18,6 +22,27 @@ inline constexpr unsigned kMaxJsonDepth = 512;
 // kMaxJsonDepth levels. The parser itself does not recurse.
 [[nodiscard]] bool ParseJson(std::string_view text, rapidjson::Document& document,
                              std::string& error);
+
+// RapidJSON's compact writer, writing only valid UTF-8: ill-formed bytes in
+// a string or a name become U+FFFD. Every JSON text the host produces goes
+// through it.
+class JsonWriter : public rapidjson::Writer<rapidjson::StringBuffer> {
+ public:
+  using Base = rapidjson::Writer<rapidjson::StringBuffer>;
+  using Base::Base;
+  bool String(const char* text, rapidjson::SizeType length, bool copy = false) {
+    if (IsValidUtf8({text, length})) return Base::String(text, length, copy);
+    const std::string valid = ValidUtf8({text, length});
+    return Base::String(valid.data(), static_cast<rapidjson::SizeType>(valid.size()), true);
+  }
+  bool String(const char* text) {
+    return String(text, static_cast<rapidjson::SizeType>(std::char_traits<char>::length(text)));
+  }
+  bool Key(const char* text, rapidjson::SizeType length, bool copy = false) {
+    return String(text, length, copy);
+  }
+  bool Key(const char* text) { return String(text); }
+};
 
 // Compact JSON text of `value`.
 [[nodiscard]] std::string WriteJson(const rapidjson::Value& value);

@@ -2,12 +2,11 @@
 
 #include <algorithm>
 #include <cctype>
-#include <fstream>
-#include <sstream>
 
 #include "event_hub.h"
 #include "event_names.h"
 #include "json_support.h"
+#include "regular_file.h"
 
 namespace Tesk::DevHost {
 namespace {
@@ -75,11 +74,15 @@ LocalApi::LocalApi(LocalApiParts parts)
 
 bool LocalApi::IsDocsAsset(std::string_view path) const { return FindDocsAsset(path) != nullptr; }
 
-std::optional<LocalResponse> LocalApi::Admit(const LocalRequest& head) {
+Admission LocalApi::Admit(const LocalRequest& head) {
   // Swagger UI's and the demo page's own files are public; everything else
   // needs the token.
   const std::string_view path = head.Path();
-  return parts_.guard.Check(head, !IsDocsAsset(path) && !PageFiles::IsAssetPath(path));
+  const bool needsToken = !IsDocsAsset(path) && !PageFiles::IsAssetPath(path);
+  Admission admission;
+  admission.refusal = parts_.guard.Check(head, needsToken);
+  admission.authenticated = needsToken && !admission.refusal;
+  return admission;
 }
 
 void LocalApi::Handle(LocalRequest request, Responder respond) {
@@ -167,19 +170,17 @@ LocalResponse LocalApi::Docs(std::string_view path) const {
   if (asset == nullptr && path != "/docs" && path != "/docs/") {
     return LocalResponse::Error(404, "No such file: " + std::string(path));
   }
-  const std::string file =
-      parts_.docsFolder + "/" + (asset != nullptr ? asset->name : "swagger-ui-bundle.js");
-  std::ifstream in(file, std::ios::binary);
-  if (!in) {
+  // The page needs the bundle too: its absence says Swagger UI is missing.
+  std::optional<std::string> content =
+      ReadRegularFile(parts_.docsFolder, asset != nullptr ? asset->name : "swagger-ui-bundle.js");
+  if (!content) {
     return LocalResponse::Error(
         503, "Swagger UI is not installed in " + parts_.docsFolder + ": run scripts/bootstrap.sh");
   }
   LocalResponse response;
   if (asset != nullptr) {
-    std::ostringstream content;
-    content << in.rdbuf();
     response.contentType = asset->contentType;
-    response.body = content.str();
+    response.body = std::move(*content);
     return response;
   }
   // The page itself, with the token it was opened with for Swagger UI's calls.

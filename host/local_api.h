@@ -47,7 +47,7 @@ class LocalApi : public HttpService {
  public:
   explicit LocalApi(LocalApiParts parts);
 
-  std::optional<LocalResponse> Admit(const LocalRequest& head) override;
+  Admission Admit(const LocalRequest& head) override;
   void Handle(LocalRequest request, Responder respond) override;
 
  private:

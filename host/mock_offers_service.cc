@@ -1,8 +1,5 @@
 #include "mock_offers_service.h"
 
-#include <rapidjson/stringbuffer.h>
-#include <rapidjson/writer.h>
-
 #include <algorithm>
 #include <charconv>
 #include <ctime>
@@ -13,8 +10,6 @@
 
 namespace Tesk::DevHost {
 namespace {
-
-using JsonWriter = rapidjson::Writer<rapidjson::StringBuffer>;
 
 constexpr char kChampion[] = "CHAMPION";
 constexpr char kSkin[] = "CHAMPION_SKIN";
@@ -153,9 +148,10 @@ MockOffersService::Player& MockOffersService::PlayerState(const std::string& pla
   return held->second;
 }
 
-std::optional<LocalResponse> MockOffersService::Admit(const LocalRequest& head) {
-  // A service of its own, with its own tokens; only the Host check applies.
-  return AccessGuard(std::string()).Check(head, /*requireToken=*/false);
+Admission MockOffersService::Admit(const LocalRequest& head) {
+  // A service of its own, with its own tokens; only the Host check applies,
+  // and every client that passes it may hold a request slot.
+  return {AccessGuard(std::string()).Check(head, /*requireToken=*/false), true};
 }
 
 void MockOffersService::Handle(LocalRequest request, Responder respond) {

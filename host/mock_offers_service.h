@@ -51,7 +51,7 @@ class MockOffersService : public HttpService {
 
   MockOffersService(MockOffersOptions options, FulfilmentSink fulfilment);
 
-  std::optional<LocalResponse> Admit(const LocalRequest& head) override;
+  Admission Admit(const LocalRequest& head) override;
   void Handle(LocalRequest request, Responder respond) override;
 
   // Every player back to the demo catalogue and the starting wallet; issued

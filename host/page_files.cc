@@ -1,9 +1,9 @@
 #include "page_files.h"
 
 #include <algorithm>
-#include <fstream>
 #include <optional>
-#include <sstream>
+
+#include "regular_file.h"
 
 namespace Tesk::DevHost {
 namespace {
@@ -34,14 +34,6 @@ bool IsPlainName(std::string_view name) {
   });
 }
 
-std::optional<std::string> ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return std::nullopt;
-  std::ostringstream content;
-  content << in.rdbuf();
-  return content.str();
-}
-
 }  // namespace
 
 bool PageFiles::IsAssetPath(std::string_view path) {
@@ -51,7 +43,7 @@ bool PageFiles::IsAssetPath(std::string_view path) {
 }
 
 LocalResponse PageFiles::Page() const {
-  std::optional<std::string> html = ReadFile(folder_ + "/index.html");
+  std::optional<std::string> html = ReadRegularFile(folder_, "index.html");
   if (!html) {
     return LocalResponse::Error(503, "The demo page is not in " + folder_ +
                                          ": build ktx-host, or name its folder with --web-dir");
@@ -73,7 +65,7 @@ LocalResponse PageFiles::Page() const {
 LocalResponse PageFiles::Asset(std::string_view path) const {
   if (!IsAssetPath(path)) return LocalResponse::Error(404, "No such file: " + std::string(path));
   const std::string_view name = path.substr(kAssetPrefix.size());
-  std::optional<std::string> content = ReadFile(folder_ + "/" + std::string(name));
+  std::optional<std::string> content = ReadRegularFile(folder_, std::string(name));
   if (!content) return LocalResponse::Error(404, "No such file: " + std::string(path));
   LocalResponse response;
   response.contentType = FindAssetType(name)->contentType;

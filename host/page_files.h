@@ -1,7 +1,8 @@
 // PageFiles: the demo page that the local API serves to browsers: its HTML at
 // "/" and its style sheets, scripts and images under "/web/", read from one
 // folder at every request (so an edited file shows on reload). Only plain file
-// names with a known extension are served, never a path into another folder.
+// names with a known extension are served, never a path into another folder,
+// and only regular files (see ReadRegularFile).
 //
 // The page needs the run's token like every other endpoint; its assets hold
 // nothing secret and are served without it, as Swagger UI's files are, since

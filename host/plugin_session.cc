@@ -175,7 +175,8 @@ PluginReply PluginSession::CallOnPluginThread(const FunctionTableRecord& functio
   if (reply.failed) {
     reply.error = TextOrEmpty(response.errorText);
   } else if (response.streamRead != nullptr) {
-    reply.valueJson = ReadStream(response);
+    // The plug-in's own JSON text: only its strings can hold non-ASCII bytes.
+    reply.valueJson = ValidUtf8(ReadStream(response));
   } else {
     reply.valueJson = HostValueToJson(response.result);
   }

@@ -11,6 +11,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
@@ -47,29 +48,43 @@ HostProcess::~HostProcess() {
   if (pid_ > 0) Stop();
   if (!folder_.empty()) {
     unlink(outputFile_.c_str());
-    unlink(runFile_.c_str());
+    if (ownRunFile_) unlink(runFile_.c_str());
     rmdir(folder_.c_str());
   }
 }
 
-bool HostProcess::Start(const std::vector<std::string>& arguments) {
+bool HostProcess::Start(const std::vector<std::string>& arguments, const std::string& runFile) {
   char folder[] = "/tmp/ktx-host-test-XXXXXX";
   if (mkdtemp(folder) == nullptr) return false;
   folder_ = folder;
-  runFile_ = folder_ + "/run.json";
+  ownRunFile_ = runFile.empty();
+  runFile_ = ownRunFile_ ? folder_ + "/run.json" : runFile;
   outputFile_ = folder_ + "/output.txt";
   std::vector<std::string> command = {BuiltFile("ktx-host"), "--run-file", runFile_, "--port", "0",
                                       "--mock-port",         "0"};
   command.insert(command.end(), arguments.begin(), arguments.end());
+  std::vector<char*> argv;
+  for (std::string& part : command) argv.push_back(part.data());
+  argv.push_back(nullptr);
+  // Tests measure the host's memory: AddressSanitizer's quarantine of freed
+  // blocks (256 MB by default) would count as the host's own.
+  std::vector<std::string> environment;
+  for (char** variable = environ; *variable != nullptr; ++variable) {
+    if (!std::string_view(*variable).starts_with("ASAN_OPTIONS="))
+      environment.emplace_back(*variable);
+  }
+  const char* asan = std::getenv("ASAN_OPTIONS");
+  environment.push_back(std::string("ASAN_OPTIONS=") + (asan != nullptr ? asan : "") +
+                        (asan != nullptr && asan[0] != '\0' ? ":" : "") + "quarantine_size_mb=16");
+  std::vector<char*> envp;
+  for (std::string& variable : environment) envp.push_back(variable.data());
+  envp.push_back(nullptr);
   pid_ = fork();
   if (pid_ == 0) {
     const int out = open(outputFile_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
     dup2(out, 1);
     dup2(out, 2);
-    std::vector<char*> argv;
-    for (std::string& part : command) argv.push_back(part.data());
-    argv.push_back(nullptr);
-    execv(argv[0], argv.data());
+    execve(argv[0], argv.data(), envp.data());
     _exit(127);
   }
   const auto deadline = Clock::now() + kStartLimit;
@@ -83,7 +98,8 @@ bool HostProcess::Start(const std::vector<std::string>& arguments) {
     rapidjson::Document run;
     std::string error;
     if (access(runFile_.c_str(), F_OK) == 0 && DevHost::ParseJson(ReadFile(runFile_), run, error) &&
-        run.IsObject() && run.HasMember("port")) {
+        run.IsObject() && run.HasMember("port") && run.HasMember("pid") &&
+        run["pid"].GetInt() == pid_) {
       port_ = static_cast<uint16_t>(run["port"].GetUint());
       mockPort_ = static_cast<uint16_t>(run["mockPort"].GetUint());
       token_ = run["token"].GetString();
@@ -111,6 +127,15 @@ int HostProcess::Stop() {
   waitpid(pid_, &status, 0);
   pid_ = -1;
   return exitStatus_;
+}
+
+uint64_t HostProcess::ResidentBytes() const {
+  std::istringstream status(ReadFile("/proc/" + std::to_string(pid_) + "/status"));
+  std::string line;
+  while (std::getline(status, line)) {
+    if (line.starts_with("VmRSS:")) return std::stoull(line.substr(6)) * 1024;  // in kB
+  }
+  return 0;
 }
 
 std::string HostProcess::Url(const std::string& target) const {
@@ -201,7 +226,7 @@ bool RawConnection::UpgradeToWebSocket(const std::string& target, const std::str
          (received_.clear(), true);
 }
 
-bool RawConnection::SendWebSocketText(const std::string& text) {
+std::string RawConnection::WebSocketFrame(const std::string& text) {
   std::string frame = "\x81";
   if (text.size() < 126) {
     frame += static_cast<char>(0x80 | text.size());
@@ -213,7 +238,11 @@ bool RawConnection::SendWebSocketText(const std::string& text) {
   const char mask[4] = {0x12, 0x34, 0x56, 0x78};
   frame.append(mask, 4);
   for (size_t i = 0; i < text.size(); ++i) frame += static_cast<char>(text[i] ^ mask[i % 4]);
-  return SendText(frame);
+  return frame;
+}
+
+bool RawConnection::SendWebSocketText(const std::string& text) {
+  return SendText(WebSocketFrame(text));
 }
 
 bool RawConnection::ReadAtLeast(size_t bytes, std::chrono::milliseconds limit) {
@@ -240,6 +269,30 @@ void RawConnection::ReadAvailable() {
     if (n <= 0) return;
     received_.append(buffer, static_cast<size_t>(n));
   }
+}
+
+bool RawConnection::SendWebSocketTextWithin(const std::string& text,
+                                            std::chrono::milliseconds limit) {
+  const std::string frame = WebSocketFrame(text);
+  const auto deadline = Clock::now() + limit;
+  size_t sent = 0;
+  while (fd_ >= 0 && sent < frame.size()) {
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+    if (left <= 0) return false;
+    pollfd wait{fd_, POLLOUT, 0};
+    if (poll(&wait, 1, static_cast<int>(left)) <= 0) continue;
+    const ssize_t n =
+        send(fd_, frame.data() + sent, frame.size() - sent, MSG_NOSIGNAL | MSG_DONTWAIT);
+    if (n < 0 && errno == EAGAIN) continue;
+    if (n <= 0) return false;
+    sent += static_cast<size_t>(n);
+  }
+  return fd_ >= 0;
+}
+
+void RawConnection::KeepTail(size_t bytes) {
+  if (received_.size() > bytes) received_.erase(0, received_.size() - bytes);
 }
 
 std::string RawConnection::ReadWebSocketText(std::chrono::milliseconds limit) {

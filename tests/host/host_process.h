@@ -26,13 +26,17 @@ class HostProcess {
   HostProcess(const HostProcess&) = delete;
   HostProcess& operator=(const HostProcess&) = delete;
 
-  // Starts ktx-host with `arguments` plus a private run file and free ports;
-  // false (with its output in Output()) when it did not come up in time.
-  bool Start(const std::vector<std::string>& arguments);
+  // Starts ktx-host with `arguments` plus a run file (`runFile`, or a
+  // private one) and free ports; false (with its output in Output()) when it
+  // did not come up in time.
+  bool Start(const std::vector<std::string>& arguments, const std::string& runFile = {});
   // SIGTERM, then the exit status (-1 when it had to be killed or was killed
   // by a signal); a second call answers the same.
   int Stop();
 
+  [[nodiscard]] pid_t Pid() const { return pid_; }
+  // The host's resident memory (VmRSS), in bytes.
+  [[nodiscard]] uint64_t ResidentBytes() const;
   [[nodiscard]] uint16_t Port() const { return port_; }
   [[nodiscard]] uint16_t MockPort() const { return mockPort_; }
   [[nodiscard]] const std::string& Token() const { return token_; }
@@ -50,6 +54,7 @@ class HostProcess {
   int exitStatus_ = -1;
   std::string folder_;
   std::string runFile_;
+  bool ownRunFile_ = true;
   std::string outputFile_;
   uint16_t port_ = 0;
   uint16_t mockPort_ = 0;
@@ -77,15 +82,23 @@ class RawConnection {
   // True when the peer closed the connection within `limit`.
   bool WaitForClose(std::chrono::milliseconds limit);
   [[nodiscard]] const std::string& Received() const { return received_; }
+  // Forgets all but the last `bytes` received.
+  void KeepTail(size_t bytes);
   void Close();
 
   // WebSocket: the upgrade handshake, one masked text frame, and the text of
   // the next frame from the server (empty when none came in time).
   bool UpgradeToWebSocket(const std::string& target, const std::string& token);
+  // (texts up to 65535 bytes)
   bool SendWebSocketText(const std::string& text);
+  // False when the frame could not be sent within `limit`: the host stopped
+  // reading.
+  bool SendWebSocketTextWithin(const std::string& text, std::chrono::milliseconds limit);
   std::string ReadWebSocketText(std::chrono::milliseconds limit);
 
  private:
+  static std::string WebSocketFrame(const std::string& text);
+
   int fd_ = -1;
   std::string received_;
 };
