@@ -1,6 +1,8 @@
 #include "binding/binding_registry.h"
 
 #include <mutex>
+#include <stdexcept>
+#include <string>
 #include <utility>
 
 namespace Tesk {
@@ -69,6 +71,16 @@ TypeBuilder BindingRegistry::BeginType(uint32_t size, std::string_view name, con
   if (const auto found = typesByName_.find(name); found != typesByName_.end()) {
     return TypeBuilder(found->second.get(), true);
   }
+  // Another native type of the same id would be converted through this one's
+  // record, its fields written at the other's offsets.
+  const bool enteredById = key.id != TypeKeyOf<BindingNoRequestContext>().id;
+  if (const BindingTypeInfo* holder = enteredById ? typesById_.Find(key.id) : nullptr;
+      holder != nullptr && holder->typeKey != &key) {
+    throw std::logic_error(std::string("Type '") + std::string(name) + "' (" + key.readableName +
+                           ") has the id " + key.keyText + " of type '" + holder->name + "' (" +
+                           holder->typeKey->readableName +
+                           "); give one of them a distinct name or a fixed id");
+  }
   auto record = std::make_unique<BindingTypeInfo>();
   record->size = size;
   record->isEnum = isEnum;
@@ -78,14 +90,17 @@ TypeBuilder BindingRegistry::BeginType(uint32_t size, std::string_view name, con
   record->owner = this;
   BindingTypeInfo* created = record.get();
   typesByName_.emplace(created->name, std::move(record));
-  // The first type of an id keeps it; the no-context key is never entered by id.
-  if (key.id != TypeKeyOf<BindingNoRequestContext>().id) typesById_.Insert(key.id, created);
+  // The no-context key is never entered by id; one native type registered
+  // under several names is found by id as the first of them.
+  if (enteredById) typesById_.Insert(key.id, created);
   return TypeBuilder(created, false);
 }
 
 const BindingTypeInfo* BindingRegistry::FindTypeById(const TypeKey& key) const {
   const Guard guard(lock_);
-  return typesById_.Find(key.id);
+  // Only the type of this very key: another type of the same id is not it.
+  BindingTypeInfo* type = typesById_.Find(key.id);
+  return type != nullptr && type->typeKey == &key ? type : nullptr;
 }
 
 const BindingTypeInfo* BindingRegistry::FindTypeByName(std::string_view name) const {

@@ -58,8 +58,9 @@ class BindingRegistry {
   // --- Types ---
 
   // Creates the record of a type, or refers to the existing record of that name
-  // (the builder is then inert). A new type whose id another type holds
-  // already is entered by name only; the first type of an id keeps it.
+  // (the builder is then inert). The same key under another name is entered
+  // by name only; the first name keeps the id. A key of another native type
+  // whose id a registered type holds throws std::logic_error, naming both.
   [[nodiscard]] TypeBuilder BeginType(uint32_t size, std::string_view name, const TypeKey& key,
                                       bool isEnum);
   template <class T>
@@ -69,7 +70,7 @@ class BindingRegistry {
         BeginType(static_cast<uint32_t>(sizeof(T)), name, TypeKeyOf<T>(), std::is_enum_v<T>));
   }
 
-  // Null when not registered.
+  // The type registered under this key; null when not registered.
   [[nodiscard]] const BindingTypeInfo* FindTypeById(const TypeKey& key) const;
   [[nodiscard]] const BindingTypeInfo* FindTypeByName(std::string_view name) const;
   // The name of the first enumerator, in name order, whose value is `value` in

@@ -121,6 +121,10 @@ class YamlReader {
   std::vector<PathNode> paths_;
   std::vector<uint32_t> walk_;  // scratch for resolving a path
   std::unordered_map<std::string, Anchor> anchors_;
+  // A key is pending by its flag, never by its text being non-empty: the empty
+  // key is the member "" like any other. Taking an empty key for no key would
+  // read its value as the next key and pair every later key with the wrong
+  // value, so the reader deliberately differs from that rule.
   std::string pendingKey_;
   bool hasPendingKey_ = false;
   CopyCost copied_;  // by all alias copies of the document so far

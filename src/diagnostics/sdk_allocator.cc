@@ -22,9 +22,17 @@ constinit Counters counters;
 
 size_t BlockSize(void* block) { return block != nullptr ? Platform::UsableSize(block) : 0; }
 
+// The freed bytes are read first: every byte in them was counted as allocated
+// before it was counted as freed (the free's release pairs with this acquire),
+// so the allocated bytes read afterwards are never fewer. Read the other way
+// round, frees made between the two loads would wrap the difference to about
+// 2^64. A block freed here that was not allocated here is still not trusted
+// to keep the difference positive.
 void UpdatePeak() {
-  const uint64_t live = counters.bytesAllocated.load(std::memory_order_relaxed) -
-                        counters.bytesFreed.load(std::memory_order_relaxed);
+  const uint64_t freed = counters.bytesFreed.load(std::memory_order_acquire);
+  const uint64_t allocated = counters.bytesAllocated.load(std::memory_order_relaxed);
+  if (allocated < freed) return;
+  const uint64_t live = allocated - freed;
   uint64_t peak = counters.peakLiveBytes.load(std::memory_order_relaxed);
   while (live > peak) {
     if (counters.peakLiveBytes.compare_exchange_weak(peak, live, std::memory_order_relaxed)) {
@@ -43,7 +51,7 @@ void CountAllocation(void* block) {
 }
 
 void CountFree(size_t usableSize) {
-  counters.bytesFreed.fetch_add(usableSize, std::memory_order_relaxed);
+  counters.bytesFreed.fetch_add(usableSize, std::memory_order_release);
   counters.frees.fetch_add(1, std::memory_order_relaxed);
 }
 

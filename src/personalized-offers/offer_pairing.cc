@@ -1,11 +1,21 @@
 #include "personalized-offers/offer_pairing.h"
 
+#include <limits>
 #include <map>
 
 namespace Tesk::Client::PersonalizedOffers {
 namespace {
 
 using SpotMap = std::map<uint32_t, Api::Offer>;
+
+// Prices come from the service unchecked: a bundle price beyond the 64-bit
+// range saturates at the nearest bound instead of overflowing.
+int64_t SaturatingSum(int64_t a, int64_t b) {
+  using Limits = std::numeric_limits<int64_t>;
+  if (b > 0 && a > Limits::max() - b) return Limits::max();
+  if (b < 0 && a < Limits::min() - b) return Limits::min();
+  return a + b;
+}
 
 SpotMap OffersOfType(std::span<const Api::Offer> offers, std::string_view inventoryType) {
   SpotMap spots;
@@ -39,8 +49,8 @@ std::vector<Api::UIOffer> BuildUiOffers(std::span<const Api::Offer> offers) {
       ui.discountPrice = skin.discountPrice;
     } else {
       ui.type = Api::kUiTypeSkinWithChampion;
-      ui.originalPrice = champion.originalPrice + skin.originalPrice;
-      ui.discountPrice = champion.discountPrice + skin.discountPrice;
+      ui.originalPrice = SaturatingSum(champion.originalPrice, skin.originalPrice);
+      ui.discountPrice = SaturatingSum(champion.discountPrice, skin.discountPrice);
     }
     result.push_back(std::move(ui));
   }

@@ -12,7 +12,8 @@
 namespace Tesk::Client::PersonalizedOffers {
 
 // One UIOffer per distinct skin spot, in ascending spot order; the later of
-// two offers of one type and spot counts.
+// two offers of one type and spot counts. A bundle's prices are the sums of
+// its two offers', saturated at the bounds of int64_t.
 [[nodiscard]] std::vector<Api::UIOffer> BuildUiOffers(std::span<const Api::Offer> offers);
 
 // The request to buy the cached offer `offerId`; offer id "invalid" and no

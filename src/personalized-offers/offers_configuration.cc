@@ -38,8 +38,7 @@ void PersonalizedOffersPlugin::OnNamespace(PluginResourceEventType type,
     port_.clear();
     servicePath_.clear();
     serviceBaseUrl_.clear();
-    offerCache_.clear();
-    offersLoaded_ = false;
+    DropOffers();
     SendFlag(kStatusUri, false);
     SendFlag(kThemedUri, false);
     return;
@@ -106,8 +105,15 @@ void PersonalizedOffersPlugin::ForgetPlayer() {
   serviceToken_.clear();
   tokenExpiration_.clear();
   requestHeaders_.erase("authorization");
+  DropOffers();
+}
+
+void PersonalizedOffersPlugin::DropOffers() {
+  ++playerGeneration_;
+  const bool held = offersLoaded_ || !offerCache_.empty();
   offerCache_.clear();
   offersLoaded_ = false;
+  if (held) SendResourceEvent(kOffersUri, UiOffers{});
 }
 
 void PersonalizedOffersPlugin::SendFlag(const char* uri, bool value) {

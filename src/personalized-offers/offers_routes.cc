@@ -37,13 +37,19 @@ void PersonalizedOffersPlugin::DeclareRoutes() {
       .AddTags(Tags());
 }
 
-// The skin and the champion offer of its spot are revealed together; the
-// second id is sent even when empty (no champion offer, or an id not cached).
+// The skin and the champion offer of its spot are revealed together. Only
+// real ids are sent: the champion's when the spot has one and it is not the
+// revealed offer itself.
 Outcome<UiOffers> PersonalizedOffersPlugin::RevealById(const std::string& id) {
   if (!hubEnabled_) return Outcome<UiOffers>::Error(404, kNotEnabled);
+  const uint64_t generation = playerGeneration_;
   EnsureToken();
+  Api::OfferIds ids{{Api::OfferId{id}}};
   const Api::Offer champion = PairedChampionOffer(offerCache_, id);
-  return SendView(Api::OfferIds{{Api::OfferId{id}, Api::OfferId{champion.offerId}}});
+  if (!champion.offerId.empty() && champion.offerId != id) {
+    ids.offers.push_back(Api::OfferId{champion.offerId});
+  }
+  return SendView(ids, generation);
 }
 
 // The offer, and its spot's champion offer when the player does not own that
@@ -51,10 +57,13 @@ Outcome<UiOffers> PersonalizedOffersPlugin::RevealById(const std::string& id) {
 Outcome<Api::PurchaseResponse> PersonalizedOffersPlugin::PurchaseById(const std::string& id) {
   using Result = Api::PurchaseResponse;
   if (!hubEnabled_) return Outcome<Result>::Error(404, kNotEnabled);
+  const uint64_t generation = playerGeneration_;
   EnsureToken();
   Api::OfferRequest request = OfferRequestFor(offerCache_, id);
   if (request.offerId == Api::kInvalidOfferId) {
     RefreshOffers();
+    if (generation != playerGeneration_)
+      return Outcome<Result>::Error(kPlayerChangedStatus, kPlayerChanged);
     request = OfferRequestFor(offerCache_, id);
   }
   if (request.offerId == Api::kInvalidOfferId) {
@@ -68,7 +77,7 @@ Outcome<Api::PurchaseResponse> PersonalizedOffersPlugin::PurchaseById(const std:
       requests.offers.push_back(std::move(championRequest));
     }
   }
-  return SendAccept(requests);
+  return SendAccept(requests, generation);
 }
 
 }  // namespace Tesk::Client::PersonalizedOffers

@@ -11,6 +11,7 @@
 
 #include <cstdint>
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -34,6 +35,11 @@ inline constexpr char kThemedUri[] = "/tav-personalized-offers/v1/themed";
 inline constexpr char kOffersUri[] = "/tav-personalized-offers/v1/offers";
 
 inline constexpr char kNotEnabled[] = "Personalized Offers not enabled";
+// A call whose player changed (or whose configuration was deleted) while it
+// waited for the service: the answer belongs to nobody and is dropped.
+inline constexpr char kPlayerChanged[] =
+    "The player changed while waiting for the offers service; its answer was dropped";
+inline constexpr uint32_t kPlayerChangedStatus = 409;
 // The time-out of every service call, in the host's unit.
 inline constexpr uint32_t kServiceTimeout = 30;
 
@@ -59,7 +65,12 @@ class PersonalizedOffersPlugin final : public PluginBase {
   void Authenticate(const std::string& idToken);
   void EnsureToken();
   Outcome<UiOffers> GetOffers();
-  UiOffers StoreOffers(const std::vector<Api::Offer>& received);
+  // Stores what the service answered. A complete list (get offers) becomes
+  // the cache and marks it loaded. A view answer only updates offers already
+  // cached; with nothing cached it is handed back as it is and stored nowhere,
+  // so a partial list never counts as the loaded list. The offers event
+  // announces every change of the cache.
+  UiOffers StoreOffers(const std::vector<Api::Offer>& received, bool complete);
   void RefreshOffers();
   Outcome<UiOffers> MarkViewed(const Api::OfferIds& ids);
   Outcome<Api::PurchaseResponse> Accept(const Api::OfferRequests& requests);
@@ -76,15 +87,24 @@ class PersonalizedOffersPlugin final : public PluginBase {
   // Forgets the service token, its expiry and the "authorization" header, and
   // empties the offer cache: what one player's session held.
   void ForgetPlayer();
+  // Empties the offer cache for a new player or a deleted configuration: a
+  // new generation begins, so answers still outstanding are dropped, and a
+  // cache that held a list announces the empty one.
+  void DropOffers();
   void SendFlag(const char* uri, bool value);
-  // One call of the offers service: POST or GET of `relativePath` below the
-  // base URL with the request headers.
-  HttpResponse CallService(HttpMethod method, const std::string& url, std::string body);
+  // One call of the offers service with the request headers, for the player
+  // of `generation`. Nothing when the player changed before the call or while
+  // it was out (the host may run other calls while it waits): the answer is
+  // not for the current player and must change nothing.
+  std::optional<HttpResponse> CallService(HttpMethod method, const std::string& url,
+                                          std::string body, uint64_t generation);
   [[nodiscard]] std::string ServiceUrl(const char* relativePath) const;
   [[nodiscard]] std::string LocaleQuery() const;
-  // The view and accept calls from writing their body on.
-  Outcome<UiOffers> SendView(const Api::OfferIds& ids);
-  Outcome<Api::PurchaseResponse> SendAccept(const Api::OfferRequests& requests);
+  // The view and accept calls from writing their body on, for the player of
+  // `generation`.
+  Outcome<UiOffers> SendView(const Api::OfferIds& ids, uint64_t generation);
+  Outcome<Api::PurchaseResponse> SendAccept(const Api::OfferRequests& requests,
+                                            uint64_t generation);
 
   std::string serviceToken_;
   std::string tokenExpiration_;
@@ -104,6 +124,8 @@ class PersonalizedOffersPlugin final : public PluginBase {
   std::map<std::string, std::string> requestHeaders_;
   bool offersLoaded_ = false;
   std::vector<Api::Offer> offerCache_;
+  // Advanced by every change of player and by the configuration's deletion.
+  uint64_t playerGeneration_ = 0;
 };
 
 // A failed response of the offers service: a host result code, a message, an

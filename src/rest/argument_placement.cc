@@ -89,7 +89,7 @@ void StoreDecoded(BindingResult& result, BindingProperty& target, std::string_vi
 // stores the value as text at the end.
 void PlaceNested(BindingResult& result, const BindingFunctionInfo& function,
                  const BindingArgumentInfo& parameter, BindingProperty& argument,
-                 std::string_view rest, std::string_view value) {
+                 std::string_view rest, std::string_view value, PlacementBudget& budget) {
   BindingProperty* current = &argument;
   std::string_view remaining = rest;
   for (uint32_t depth = 0;; ++depth) {
@@ -112,6 +112,14 @@ void PlaceNested(BindingResult& result, const BindingFunctionInfo& function,
           break;
       }
       if (current->Kind() != BindingPropertyKind::Collection) current->Reset();
+      const size_t size = current->Elements().size();
+      const uint32_t added = index < size ? 0 : static_cast<uint32_t>(index + 1 - size);
+      if (added > budget.elements) {
+        result.Fail(
+            Format(DispatchMessages::kTooManyElements, segment, parameter.name, function.name));
+        return;
+      }
+      budget.elements -= added;
       current = &current->Element(index);
     } else {
       if (current->Kind() != BindingPropertyKind::Structure) current->Reset();
@@ -132,7 +140,8 @@ BindingArgumentLocation ParameterLocation(const BindingFunctionInfo& function, s
 
 void PlaceArgument(BindingResult& result, const BindingFunctionInfo& function,
                    std::span<BindingProperty> arguments, std::string_view name,
-                   std::string_view value, BindingArgumentLocation source) {
+                   std::string_view value, BindingArgumentLocation source,
+                   PlacementBudget& budget) {
   const size_t dot = name.find('.');
   const std::string_view baseName = name.substr(0, dot);
   size_t index = 0;
@@ -149,7 +158,7 @@ void PlaceArgument(BindingResult& result, const BindingFunctionInfo& function,
   const BindingArgumentInfo& parameter = function.arguments[index];
   BindingProperty& argument = arguments[index];
   if (dot != std::string_view::npos) {
-    PlaceNested(result, function, parameter, argument, name.substr(dot + 1), value);
+    PlaceNested(result, function, parameter, argument, name.substr(dot + 1), value, budget);
   } else if (value.empty()) {
     PlaceEmptyValue(result, parameter, argument);
   } else {

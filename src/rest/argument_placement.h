@@ -17,6 +17,15 @@ namespace Tesk {
 // beyond them a request could exhaust the stack or memory.
 inline constexpr uint32_t kMaxArgumentPathDepth = 512;
 inline constexpr uint32_t kMaxArgumentIndex = 65535;
+// The elements that the indices of one request's candidates may add in all,
+// about 1 MiB of values: as many as one largest index. A short query could
+// otherwise name the largest index at each of 512 levels.
+inline constexpr uint32_t kMaxPlacedElements = kMaxArgumentIndex + 1;
+
+// What is left of one request's element budget; one per request.
+struct PlacementBudget {
+  uint32_t elements = kMaxPlacedElements;
+};
 
 // The location of a parameter; Anywhere past the end of the function's list.
 [[nodiscard]] BindingArgumentLocation ParameterLocation(const BindingFunctionInfo& function,
@@ -25,9 +34,10 @@ inline constexpr uint32_t kMaxArgumentIndex = 65535;
 // Places one candidate into `arguments` (one per parameter of `function`).
 // On failure `result` is failed with the message and the arguments may be
 // partly filled. `source` is where the candidate came from (Query, Path or
-// Header).
+// Header). Elements an index adds are taken from `budget`; an index that
+// would exceed it fails the placement.
 void PlaceArgument(BindingResult& result, const BindingFunctionInfo& function,
                    std::span<BindingProperty> arguments, std::string_view name,
-                   std::string_view value, BindingArgumentLocation source);
+                   std::string_view value, BindingArgumentLocation source, PlacementBudget& budget);
 
 }  // namespace Tesk

@@ -11,6 +11,8 @@ inline constexpr char kExpectedValue[] = "Expected value for argument '%1'.";
 inline constexpr char kIndexFormat[] = "Index %1 is in an incorrect format";
 inline constexpr char kIndexRange[] = "Index %1 is out of range";
 inline constexpr char kPathTooDeep[] = "Argument '%1' for '%2' is nested too deeply.";
+inline constexpr char kTooManyElements[] =
+    "Index %1 of argument '%2' for '%3' needs more elements than one request may create.";
 inline constexpr char kJsonValue[] =
     "Couldn't deserialize JSON value for parameter '%1' of '%2': %3";
 inline constexpr char kYamlValue[] =

@@ -244,10 +244,11 @@ void HandleRequest(const DispatchContext& context, ResponseRecord* response,
   }
   // Headers, then path values, then the query; the first failure stops placement.
   const Candidates path = PathCandidates(*route, match);
+  PlacementBudget budget;
   const auto place = [&](const Candidates& candidates, BindingArgumentLocation source) {
     for (const auto& [name, value] : candidates) {
       if (!result.ok) return;
-      PlaceArgument(result, *function, arguments, name, value, source);
+      PlaceArgument(result, *function, arguments, name, value, source, budget);
     }
   };
   place(HeaderCandidates(*function, *request), BindingArgumentLocation::Header);

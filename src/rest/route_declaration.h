@@ -7,6 +7,7 @@
 //       .AddTags(tags);
 #pragma once
 
+#include <concepts>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -32,25 +33,6 @@ class RouteDeclaration {
   RouteDeclaration(BindingRegistry& registry, BindingFunctionInfo* function)
       : registry_(registry), function_(function) {}
 
-  // Appends a parameter of native type T that may come from `location`.
-  template <BindingNativeType T>
-  RouteDeclaration& Argument(std::string_view name,
-                             BindingArgumentLocation location = BindingArgumentLocation::Anywhere,
-                             bool optional = false) {
-    AddArgument(name, TypeIdentifierOf<T>(&registry_), location, optional);
-    return *this;
-  }
-  // A URL placeholder; named like it.
-  template <BindingNativeType T>
-  RouteDeclaration& PathArgument(std::string_view name) {
-    return Argument<T>(name, BindingArgumentLocation::Path);
-  }
-  // The request body; only the first body parameter receives it.
-  template <BindingNativeType T>
-  RouteDeclaration& BodyArgument(std::string_view name) {
-    return Argument<T>(name, BindingArgumentLocation::Body);
-  }
-
   RouteDeclaration& SetDescription(std::string_view text);
   RouteDeclaration& SetNamespace(std::string_view text);
   // Appends every non-empty tag.
@@ -61,12 +43,65 @@ class RouteDeclaration {
   // The declared function; null for an inert declaration.
   [[nodiscard]] BindingFunctionInfo* Function() const { return function_; }
 
- private:
+ protected:
   void AddArgument(std::string_view name, const BindingTypeIdentifier& type,
                    BindingArgumentLocation location, bool optional);
+  [[nodiscard]] BindingRegistry& Registry() const { return registry_; }
 
+ private:
   BindingRegistry& registry_;
   BindingFunctionInfo* function_;
+};
+
+// The declaration of a route whose handler takes `HandlerArgument` (void: no
+// argument). A path or body parameter must be of that very type: the invoker
+// converts the first parameter to the handler's type, so a parameter of
+// another type would have one structure's fields written at another's
+// offsets. A mismatch does not compile.
+template <class HandlerArgument>
+class TypedRouteDeclaration : public RouteDeclaration {
+ public:
+  using RouteDeclaration::RouteDeclaration;
+
+  // Appends a parameter of native type T that may come from `location`. Only
+  // the first parameter reaches the handler: declare it with PathArgument or
+  // BodyArgument, or as the handler's type; later ones are only placed.
+  template <BindingNativeType T>
+  TypedRouteDeclaration& Argument(
+      std::string_view name, BindingArgumentLocation location = BindingArgumentLocation::Anywhere,
+      bool optional = false) {
+    AddArgument(name, TypeIdentifierOf<T>(&Registry()), location, optional);
+    return *this;
+  }
+  // A URL placeholder; named like it.
+  template <BindingNativeType T>
+  requires std::same_as<T, HandlerArgument> TypedRouteDeclaration& PathArgument(
+      std::string_view name) {
+    return Argument<T>(name, BindingArgumentLocation::Path);
+  }
+  // The request body; only the first body parameter receives it.
+  template <BindingNativeType T>
+  requires std::same_as<T, HandlerArgument> TypedRouteDeclaration& BodyArgument(
+      std::string_view name) {
+    return Argument<T>(name, BindingArgumentLocation::Body);
+  }
+
+  TypedRouteDeclaration& SetDescription(std::string_view text) {
+    RouteDeclaration::SetDescription(text);
+    return *this;
+  }
+  TypedRouteDeclaration& SetNamespace(std::string_view text) {
+    RouteDeclaration::SetNamespace(text);
+    return *this;
+  }
+  TypedRouteDeclaration& AddTags(std::span<const std::string> tags) {
+    RouteDeclaration::AddTags(tags);
+    return *this;
+  }
+  TypedRouteDeclaration& SetCustomMethod(std::string_view name) {
+    RouteDeclaration::SetCustomMethod(name);
+    return *this;
+  }
 };
 
 namespace RestInternal {
@@ -92,11 +127,11 @@ struct HandlerSignature<std::function<R(A)>> {
 }  // namespace RestInternal
 
 // Declares a route handled by `handler`, a callable of no argument or of one
-// native argument (declare its parameter next), returning a bool, a native
+// native argument (declare its parameter next, of the same type), returning a bool, a native
 // value or a HandlerResponse.
 template <class Handler>
-RouteDeclaration DeclareRoute(BindingRegistry& registry, HttpMethod method,
-                              std::string_view urlTemplate, Handler handler) {
+auto DeclareRoute(BindingRegistry& registry, HttpMethod method, std::string_view urlTemplate,
+                  Handler handler) {
   using Signature = RestInternal::HandlerSignature<decltype(std::function{handler})>;
   using Argument = typename Signature::Argument;
   using Result = typename Signature::Result;
@@ -107,7 +142,7 @@ RouteDeclaration DeclareRoute(BindingRegistry& registry, HttpMethod method,
     function->invoker = std::make_unique<TypedInvoker<Argument, Result>>(
         function, &registry, typename TypedInvoker<Argument, Result>::Handler(std::move(handler)));
   }
-  return RouteDeclaration(registry, function);
+  return TypedRouteDeclaration<Argument>(registry, function);
 }
 
 }  // namespace Tesk

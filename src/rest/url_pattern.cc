@@ -38,8 +38,10 @@ bool UrlPattern::MatchFrom(size_t token, size_t position, std::string_view url,
     if (!rest.starts_with(current.literal)) return false;
     return MatchFrom(token + 1, position + current.literal.size(), url, groups);
   }
+  // "[^/]" takes any character but "/", "." any but a line terminator: the
+  // ECMAScript "." stops at CR and LF.
   const size_t longest =
-      current.withinSegment ? std::min(rest.find('/'), rest.size()) : rest.size();
+      std::min(rest.find_first_of(current.withinSegment ? "/" : "\r\n"), rest.size());
   const auto tryLength = [&](size_t length) {
     groups[current.group] = url.substr(position, length);
     return MatchFrom(token + 1, position + length, url, groups);

@@ -1,6 +1,7 @@
 // UrlPattern: the matcher a URL template compiles to. It accepts the same URLs
 // and captures the same texts as the ECMAScript regular expression of the
-// template (literal text, "([^/]*)", "(.*)" and "#(.*)" groups, greedy), but
+// template (literal text, "([^/]*)", "(.*)" and "#(.*)" groups, greedy; "."
+// matches no CR or LF), but
 // never recurses per input character: a regex engine that does overflows a
 // 1 MiB stack on URLs of a few thousand characters.
 #pragma once

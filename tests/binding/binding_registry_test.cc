@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -152,6 +153,32 @@ TEST(BindingRegistryTypes, ManyIdsStayFindable) {
   TypeKey absent;
   absent.id = 0x7;
   EXPECT_EQ(registry.FindTypeById(absent), nullptr);
+}
+
+// Two native types whose readable names hash alike must never share a record.
+TEST(BindingRegistryTypes, AnotherTypeOfATakenIdIsRefused) {
+  BindingRegistry registry;
+  TypeKey first;
+  first.id = 0x1234;
+  first.readableName = "First";
+  TypeKey second = first;
+  second.readableName = "Second";
+  (void)registry.BeginType(4, "First", first, false);
+  try {
+    (void)registry.BeginType(8, "Second", second, false);
+    ADD_FAILURE() << "the second type of the id was registered";
+  } catch (const std::logic_error& error) {
+    EXPECT_NE(std::string(error.what()).find("'Second' (Second)"), std::string::npos);
+    EXPECT_NE(std::string(error.what()).find("'First' (First)"), std::string::npos);
+  }
+  EXPECT_EQ(registry.FindTypeByName("Second"), nullptr);
+  EXPECT_EQ(registry.FindTypeById(second), nullptr);
+  EXPECT_EQ(registry.FindTypeById(first), registry.FindTypeByName("First"));
+
+  // The same key under another name is an alias, found by id as the first.
+  (void)registry.BeginType(4, "FirstAlias", first, false);
+  EXPECT_NE(registry.FindTypeByName("FirstAlias"), nullptr);
+  EXPECT_EQ(registry.FindTypeById(first), registry.FindTypeByName("First"));
 }
 
 enum class Kind8 : int32_t { A = 0 };

@@ -128,7 +128,11 @@ TEST(Format, TakesSequentialArgumentsInOrder) {
       {"character width", "[%*d]", {'\x03', 7}, "[  7]"},
       {"text precision from an argument", "%.*s", {2, "abc"}, "ab"},
       {"lone percent at the end of the template", "a%", {1}, "a1"},
-      {"width cut by the end of the template keeps its width", "a%5", {1}, "a    1"},
+      // A placeholder cut off by the end of the template loses its last character.
+      {"cut-off width", "a%5", {1}, "a1"},
+      {"cut-off width of two digits", "a%25", {1}, "a 1"},
+      {"cut-off length modifier", "[%05l", {1}, "[00001"},
+      {"cut-off precision", "[%.35", {"abcdef"}, "[abc"},
   });
 }
 

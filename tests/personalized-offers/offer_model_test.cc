@@ -2,6 +2,7 @@
 // paired champions, and reading the token's expiry.
 #include <gtest/gtest.h>
 
+#include <limits>
 #include <string>
 #include <vector>
 
@@ -19,6 +20,9 @@ Api::Offer Skin(const char* id, uint32_t spot, int32_t item, int64_t price) {
 Api::Offer Champion(const char* id, uint32_t spot, int32_t item, int64_t price, bool owned) {
   return Api::Offer{id, "CHAMPION", item, price, price / 2, id, owned, false, "", spot};
 }
+
+constexpr int64_t kMaxPrice = std::numeric_limits<int64_t>::max();
+constexpr int64_t kMinPrice = std::numeric_limits<int64_t>::min();
 
 std::string Describe(const std::vector<Api::UIOffer>& offers) {
   std::string text;
@@ -48,6 +52,13 @@ TEST(OfferPairing, SkinsPairWithTheChampionOfTheirSpot) {
         Skin("b2", 3, 6, 30),
         {"x", "BUNDLE", 1, 1, 1, "x", false, false, "", 0}},
        "a:SkinWithChampion:0:20/10 b2:SkinWithChampion:0:30/15 "},
+      // Hostile prices: the sums saturate instead of overflowing.
+      {"summed prices beyond the largest",
+       {Champion("c", 0, 7, kMaxPrice, false), Skin("s", 0, 5, kMaxPrice)},
+       "s:SkinWithChampion:7:9223372036854775807/9223372036854775806 "},
+      {"summed prices beyond the smallest",
+       {Champion("c", 0, 7, kMinPrice, false), Skin("s", 0, 5, -1)},
+       "s:SkinWithChampion:7:-9223372036854775808/-4611686018427387904 "},
   };
   for (const Case& test : cases) {
     EXPECT_EQ(Describe(BuildUiOffers(test.offers)), test.expected) << test.label;

@@ -2,7 +2,9 @@
 // through its export, its function table and the core interface only.
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "codecs/json.h"
@@ -423,6 +425,150 @@ TEST_F(OffersFeature, AFailedAuthenticationIsLoggedAndTheCallGoesOn) {
   ASSERT_EQ(calls.size(), 2u);
   EXPECT_EQ(Header(calls[1], "authorization"), "(none)");
   EXPECT_EQ(Header(calls[1], "Content-Type"), "application/json");
+}
+
+// The offer ids a reveal by id sends: the offer and its spot's champion offer,
+// only when there is one and it is another offer.
+TEST_F(OffersFeature, RevealByIdSendsOnlyRealIds) {
+  const std::pair<const char*, std::vector<std::string>> cases[] = {
+      {"s0", {"s0", "c0"}},
+      {"s2", {"s2"}},  // no champion offer in the spot
+      {"c0", {"c0"}},  // the spot's own champion
+      {"zz", {"zz"}},  // not cached
+  };
+  StartPlayer();
+  ASSERT_FALSE(world_.Get(kOffers).failed);
+  for (const auto& [id, expected] : cases) {
+    world_.Host().ClearRecordings();
+    (void)world_.Post(std::string("/tav-personalized-offers/v1/offers/") + id + "/reveal");
+    const std::vector<HttpCall> views = world_.ServiceCalls("v1/player/offers/view");
+    ASSERT_EQ(views.size(), 1u) << id;
+    const BindingResult body = ParseJson(views[0].body);
+    std::vector<std::string> sent;
+    for (const BindingProperty& offer : body.value.Member("offers").Elements()) {
+      sent.emplace_back(offer.Member("offerId").GetString());
+    }
+    EXPECT_EQ(sent, expected) << id;
+  }
+}
+
+// A reveal before anything read the list answers with the revealed offers
+// but leaves the cache unloaded: the next read fetches the whole list.
+TEST_F(OffersFeature, ARevealBeforeTheFirstReadLeavesTheListToTheService) {
+  StartPlayer();
+  const FunctionReply byId = world_.Post("/tav-personalized-offers/v1/offers/s0/reveal");
+  ASSERT_FALSE(byId.failed) << byId.error;
+  EXPECT_NE(byId.value.find(R"("id":"s0")"), std::string::npos);
+  const FunctionReply byList =
+      world_.Post("/tav-personalized-offers/v1/offers/reveal", R"({"offers":[{"offerId":"s2"}]})");
+  ASSERT_FALSE(byList.failed) << byList.error;
+  EXPECT_EQ(byList.value.find(R"("id":"s0")"), std::string::npos);
+  EXPECT_TRUE(world_.EventsFor(kOffers).empty());
+
+  const FunctionReply offers = world_.Get(kOffers);
+  ASSERT_FALSE(offers.failed) << offers.error;
+  EXPECT_EQ(world_.ServiceCalls("v1/player/offers?").size(), 1u);
+  for (const char* id : {"s0", "s1", "s2"}) {
+    EXPECT_NE(offers.value.find(std::string(R"("id":")") + id + "\""), std::string::npos) << id;
+  }
+  EXPECT_EQ(world_.EventsFor(kOffers).size(), 1u);
+}
+
+// Emptying a cache that held a list announces the empty list; a cache that
+// held nothing announces nothing.
+TEST_F(OffersFeature, AChangeOfPlayerOrConfigurationAnnouncesTheEmptiedList) {
+  const std::string emptied =
+      R"({"data":[],"eventType":"Update","uri":")" + std::string(kOffers) + "\"}";
+  const std::function<void(OffersWorld&)> changes[] = {
+      [](OffersWorld& world) { world.DeleteResource(kSession); },
+      [](OffersWorld& world) { world.SetResource(kSession, OffersWorld::Session(2, "id-2")); },
+      [](OffersWorld& world) { world.DeleteResource(kNamespace); },
+  };
+  for (const auto& change : changes) {
+    OffersWorld world;
+    world.Service().offers = Catalogue();
+    world.SetUpPlayer();
+    world.Load();
+    ASSERT_FALSE(world.Get(kOffers).failed);
+    world.Host().ClearRecordings();
+    change(world);
+    const std::vector<SentEvent> events = world.EventsFor(kOffers);
+    ASSERT_EQ(events.size(), 1u);
+    EXPECT_EQ(events[0].payload, emptied);
+    world.Host().ClearRecordings();
+    change(world);  // nothing cached any more
+    EXPECT_TRUE(world.EventsFor(kOffers).empty());
+  }
+}
+
+// A host may run other calls into the plug-in while it waits for the service.
+// An answer that arrives after the player changed is dropped and the waiting
+// call fails; a call of the same player re-entered meanwhile corrupts nothing.
+TEST_F(OffersFeature, AnswersOutlivingTheirPlayerAreDropped) {
+  StartPlayer();
+  world_.Service().reentryOn = "v1/player/offers?";
+  world_.Service().reentry = [this] {
+    world_.Service().offers = {{"p2", "CHAMPION_SKIN", 200, 100, 50, "Other", false, false, 0}};
+    world_.SetResource(kSession, OffersWorld::Session(2, "id-token-2"));
+  };
+  const FunctionReply stale = world_.Get(kOffers);
+  EXPECT_TRUE(stale.failed);
+  EXPECT_EQ(stale.status, 409u);
+  EXPECT_EQ(stale.error,
+            "The player changed while waiting for the offers service; its answer was dropped");
+  EXPECT_TRUE(world_.EventsFor(kOffers).empty());
+
+  // Nothing of the first player's answer was kept: the new player authenticates and fetches.
+  world_.Host().ClearRecordings();
+  const FunctionReply fresh = world_.Get(kOffers);
+  ASSERT_FALSE(fresh.failed) << fresh.error;
+  EXPECT_NE(fresh.value.find(R"("id":"p2")"), std::string::npos);
+  EXPECT_EQ(fresh.value.find(R"("id":"s0")"), std::string::npos);
+  ASSERT_EQ(world_.ServiceCalls("v1/player/offers?").size(), 1u);
+  EXPECT_EQ(Header(world_.ServiceCalls("v1/player/offers?")[0], "authorization"),
+            "service-token-id-token-2");
+}
+
+TEST_F(OffersFeature, AnAuthenticationOutlivingItsPlayerIsDropped) {
+  world_.Service().expiration = "";  // every call authenticates first
+  StartPlayer();
+  world_.Service().reentryOn = "authenticate";
+  world_.Service().reentry = [this] { world_.DeleteResource(kSession); };
+  const FunctionReply reply = world_.Get(kOffers);
+  EXPECT_EQ(reply.status, 409u);
+  // The first player's token never reached a request: nothing went out after it.
+  EXPECT_TRUE(world_.ServiceCalls("v1/player/offers?").empty());
+  world_.SetResource(kSession, OffersWorld::Session(2, "id-token-2"));
+  world_.Host().ClearRecordings();
+  world_.Service().failures["authenticate"] = {0, 500, {}, "down"};
+  ASSERT_FALSE(world_.Get(kOffers).failed);
+  EXPECT_EQ(Header(world_.ServiceCalls("v1/player/offers?").at(0), "authorization"), "(none)");
+}
+
+TEST_F(OffersFeature, APurchaseOutlivingItsConfigurationIsDropped) {
+  StartPlayer();
+  ASSERT_FALSE(world_.Get(kOffers).failed);
+  world_.Host().ClearRecordings();
+  world_.Service().reentryOn = "accept";
+  world_.Service().reentry = [this] { world_.DeleteResource(kNamespace); };
+  const FunctionReply purchase = world_.Post("/tav-personalized-offers/v1/offers/s1/purchase");
+  EXPECT_EQ(purchase.status, 409u);
+  EXPECT_TRUE(world_.ServiceCalls("v1/player/offers?").empty());  // no refresh
+  EXPECT_EQ(world_.Get(kOffers).error, "Personalized Offers not enabled");
+}
+
+TEST_F(OffersFeature, AReadReenteredByThePlayerKeepsOneWholeList) {
+  StartPlayer();
+  FunctionReply inner;
+  world_.Service().reentryOn = "v1/player/offers?";
+  world_.Service().reentry = [this, &inner] { inner = world_.Get(kOffers); };
+  const FunctionReply outer = world_.Get(kOffers);
+  ASSERT_FALSE(outer.failed) << outer.error;
+  EXPECT_EQ(inner.value, kCatalogueUi);
+  EXPECT_EQ(outer.value, kCatalogueUi);
+  world_.Host().ClearRecordings();
+  EXPECT_EQ(world_.Get(kOffers).value, kCatalogueUi);
+  EXPECT_TRUE(world_.Host().HttpCalls().empty());
 }
 
 }  // namespace

@@ -76,6 +76,11 @@ ApiAnswer OffersWorld::AnswerApi(const ApiCall& call) {
 // The offers service of the catalogue: authentication issues a token per id
 // token, view reveals, accept buys and charges the wallet.
 HttpAnswer OffersWorld::AnswerHttp(const HttpCall& call) {
+  if (service_.reentry && call.url.find(service_.reentryOn) != std::string::npos) {
+    const std::function<void()> reentry = std::move(service_.reentry);
+    service_.reentry = nullptr;
+    reentry();
+  }
   for (const auto& [part, answer] : service_.failures) {
     if (call.url.find(part) != std::string::npos) return answer;
   }

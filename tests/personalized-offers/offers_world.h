@@ -4,6 +4,7 @@
 // and the remote offers service, and records everything the plug-in sends.
 #pragma once
 
+#include <functional>
 #include <map>
 #include <optional>
 #include <string>
@@ -37,6 +38,11 @@ struct ScriptedOffersService {
   // When set, the answer to requests whose URL contains the key.
   std::map<std::string, HttpAnswer> failures;
   int64_t wallet = 5000;
+  // Runs once, while the plug-in waits for the first request whose URL
+  // contains `reentryOn`, before that request is answered: a host may run
+  // other calls into the plug-in while it waits.
+  std::string reentryOn;
+  std::function<void()> reentry;
 };
 
 class OffersWorld {

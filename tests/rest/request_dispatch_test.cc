@@ -218,6 +218,21 @@ TEST_F(RequestDispatch, PlacesCandidatesFromEverySource) {
       {"index that overflows 64 bits",
        {.url = "/probe/x?list.99999999999999999999999=v"},
        {true, "Index 99999999999999999999999 is out of range"}},
+      // One request's indices add at most 65,536 elements in all.
+      {"largest indices at two levels",
+       {.url = "/probe/x?filter.65535.65535=v"},
+       {true,
+        "Index 65535 of argument 'filter' for 'Probe' needs more elements than one request "
+        "may create."}},
+      {"largest indices in two candidates",
+       {.url = "/probe/x?filter.a.65535=v&filter.b.0=w"},
+       {true,
+        "Index 0 of argument 'filter' for 'Probe' needs more elements than one request "
+        "may create."}},
+      {"indices reusing elements cost nothing more",
+       {.url = "/probe/x?filter.1.a=v&filter.1.b=w&filter.0=u"},
+       {false,
+        R"({"filter":["u",{"a":"v","b":"w"}],"flag":false,"id":"x?filter.1.a=v&filter.1.b=w&filter.0=u"})"}},
       {"path nested too deeply",
        {.url = "/probe/x?" + deep + "=v"},
        {true, "Argument 'filter' for 'Probe' is nested too deeply."}},

@@ -4,6 +4,7 @@
 
 #include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "diagnostics/sdk_allocator.h"
@@ -85,7 +86,7 @@ TEST_F(RouteDeclarationTest, DeclaresNamedFunctionsWithTheirRoutes) {
   EXPECT_EQ(reveal->tags, std::vector<std::string>{"Plugins"});
 
   // A second declaration of the same name changes nothing.
-  DeclareRoute(registry_, HttpMethod::Post, "/shop/v1/items/{id}/reveal", [] {
+  DeclareRoute(registry_, HttpMethod::Post, "/shop/v1/items/{id}/reveal", [](const RouteTestIds&) {
     return true;
   }).BodyArgument<RouteTestIds>("other");
   EXPECT_EQ(registry_.FindFunction("PostShopV1ItemsByIdReveal"), reveal);
@@ -159,6 +160,30 @@ TEST_F(RouteDeclarationTest, HandlersOfEveryShapeAnswerThroughTheDispatcher) {
     EXPECT_EQ(reply.headers, test.expected.headers);
   }
 }
+
+// The path or body parameter a route declares is the one its handler takes:
+// any other type does not compile, nor does one for a handler that takes none.
+template <class Declaration, class T>
+concept DeclaresPath = requires(Declaration declaration) {
+  declaration.template PathArgument<T>("id");
+};
+template <class Declaration, class T>
+concept DeclaresBody = requires(Declaration declaration) {
+  declaration.template BodyArgument<T>("body");
+};
+template <class Handler>
+using DeclarationOf = decltype(DeclareRoute(std::declval<BindingRegistry&>(), HttpMethod::Post,
+                                            "/x", std::declval<Handler>()));
+using TakesText = DeclarationOf<std::string (*)(const std::string&)>;
+using TakesIds = DeclarationOf<bool (*)(RouteTestIds)>;
+using TakesNothing = DeclarationOf<bool (*)()>;
+static_assert(DeclaresPath<TakesText, std::string>);
+static_assert(!DeclaresPath<TakesText, int32_t>);
+static_assert(DeclaresBody<TakesIds, RouteTestIds>);
+static_assert(!DeclaresBody<TakesIds, RouteTestItem>);
+static_assert(!DeclaresBody<TakesNothing, RouteTestIds>);
+// Further steps keep the tie.
+static_assert(!DeclaresBody<decltype(std::declval<TakesIds&>().AddTags({})), RouteTestItem>);
 
 TEST_F(RouteDeclarationTest, StringArgumentRefusesANumber) {
   DeclareRoute(registry_, HttpMethod::Post, "/echo", [](const std::string& text) {

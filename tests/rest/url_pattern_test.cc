@@ -39,6 +39,13 @@ TEST(UrlPattern, MatchesAsTheTemplatesRegularExpression) {
       "/x/1/2",
       "/x/",
       "",
+      // A line terminator ends what "." matches, never what "[^/]" matches.
+      "/files/a\r\nb",
+      "/files/a\nb",
+      "/f/1\r/end",
+      "/d#x\ny",
+      "/offers/a\nb/reveal",
+      "/r/a\r/b\n",
   };
   for (const char* templateText : templates) {
     const CompiledRoute route = CompileRoute(templateText, HttpMethod::None, "");

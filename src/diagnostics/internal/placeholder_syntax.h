@@ -100,6 +100,24 @@ constexpr std::string_view ReadLengthModifier(std::string_view text, size_t& pos
   return text.substr(start, pos - start);
 }
 
+// Flags, width, precision and length modifier from `pos` on; false when an
+// amount is malformed. Sets those fields of `p` and nothing else.
+constexpr bool ReadSpecification(std::string_view text, size_t& pos, PlaceholderSyntax& p) {
+  const size_t flagsStart = pos;
+  while (pos < text.size() && IsFlag(text[pos])) ++pos;
+  p.flags = text.substr(flagsStart, pos - flagsStart);
+  p.width = {};
+  p.precision = {};
+  if (!ReadAmount(text, pos, p.width)) return false;
+  if (pos < text.size() && text[pos] == '.') {
+    ++pos;
+    if (!ReadAmount(text, pos, p.precision)) return false;
+    if (p.precision.source == AmountSource::None) p.precision = {AmountSource::Digits, 0};
+  }
+  p.lengthModifier = ReadLengthModifier(text, pos);
+  return true;
+}
+
 }  // namespace Detail
 
 // Parses the placeholder at the start of `text`, which begins with "%" (and is
@@ -125,19 +143,22 @@ constexpr std::optional<PlaceholderSyntax> ParsePlaceholder(std::string_view tex
     specStart = ++pos;
   }
 
-  const size_t flagsStart = pos;
-  while (pos < text.size() && Detail::IsFlag(text[pos])) ++pos;
-  p.flags = text.substr(flagsStart, pos - flagsStart);
-  if (!Detail::ReadAmount(text, pos, p.width)) return std::nullopt;
-  if (pos < text.size() && text[pos] == '.') {
-    ++pos;
-    if (!Detail::ReadAmount(text, pos, p.precision)) return std::nullopt;
-    if (p.precision.source == AmountSource::None) p.precision = {AmountSource::Digits, 0};
-  }
-  p.lengthModifier = Detail::ReadLengthModifier(text, pos);
+  if (!Detail::ReadSpecification(text, pos, p)) return std::nullopt;
   if (pos < text.size()) {
     p.hasConversion = true;
     p.conversion = text[pos++];
+  } else if (pos > specStart) {
+    // Cut off by the end of the template: the last character read stands for
+    // the conversion (never a letter of any kind, so the default letter is
+    // used) and the specification is what precedes it: "%5" prints as "%d".
+    PlaceholderSyntax cut = p;
+    size_t cutPos = specStart;
+    if (!Detail::ReadSpecification(text.substr(0, pos - 1), cutPos, cut) || cutPos != pos - 1) {
+      return std::nullopt;
+    }
+    p = cut;
+    p.hasConversion = true;
+    p.conversion = text[pos - 1];
   }
   if (1 + (pos - specStart) > kMaxPlaceholderText) return std::nullopt;
   p.bare = pos == specStart;
