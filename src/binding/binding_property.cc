@@ -282,6 +282,12 @@ void BindingProperty::TakeStaged(const StagedBytes& staged) noexcept {
 BindingProperty& BindingProperty::operator=(const BindingProperty& other) {
   if (this == &other) return *this;
   if (other.Storage() != nullptr && other.Storage() == Storage()) {
+    if (OwnsStorage()) {
+      // A root's Reset frees its whole storage: take a tree of its own.
+      BindingProperty detached(other);
+      SwapBytes(detached);
+      return *this;
+    }
     const StagedBytes staged = StageCopyOf(other);
     Reset();
     TakeStaged(staged);
@@ -304,6 +310,13 @@ BindingProperty& BindingProperty::operator=(BindingProperty&& other) {
   if (other.Storage() != nullptr && other.Storage() == Storage()) {
     // Same tree: the source may be part of this value
     // (value = std::move(value.MemberRef("data"))).
+    if (OwnsStorage()) {
+      // A root's Reset frees its whole storage: take a tree of its own.
+      BindingProperty detached(other);
+      other.Reset();
+      SwapBytes(detached);
+      return *this;
+    }
     const StagedBytes staged = StageCopyOf(other);
     other.Reset();
     Reset();

@@ -221,8 +221,8 @@ class BindingProperty {
   void ReleaseMembers() noexcept;
   void CopyFrom(const BindingProperty& source);
   // The bytes of a copy of `source` whose blocks, if any, are already in this
-  // value's tree: how an assignment from the same tree copies before it lets
-  // go of anything, since the source may lie inside the target.
+  // value's tree: how an assignment to a child from the same tree copies
+  // before it lets go of anything, since the source may lie inside the target.
   struct StagedBytes {
     alignas(8) unsigned char bytes[16];
   };
