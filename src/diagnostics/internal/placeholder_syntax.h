@@ -150,7 +150,8 @@ constexpr std::optional<PlaceholderSyntax> ParsePlaceholder(std::string_view tex
   } else if (pos > specStart) {
     // Cut off by the end of the template: the last character read stands for
     // the conversion (never a letter of any kind, so the default letter is
-    // used) and the specification is what precedes it: "%5" prints as "%d".
+    // used), and the flags, width and precision are what precedes it: "%5"
+    // prints as "%d".
     PlaceholderSyntax cut = p;
     size_t cutPos = specStart;
     if (!Detail::ReadSpecification(text.substr(0, pos - 1), cutPos, cut) || cutPos != pos - 1) {
