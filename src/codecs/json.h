@@ -1,7 +1,7 @@
 // JSON to and from BindingProperty. Reading builds the value straight from
-// RapidJSON's SAX events; writing walks the value and writes the text straight
-// into the result, laid out as RapidJSON's Writer and PrettyWriter lay it out. Structures come out
-// in their own (byte-wise name) order, not in the order they were read.
+// the tokens of an in-place reader (internal/json_tokenizer.h); writing walks the value and writes
+// the text straight into the result, laid out as RapidJSON's Writer and PrettyWriter lay it out.
+// Structures come out in their own (byte-wise name) order, not in the order they were read.
 #pragma once
 
 #include <optional>

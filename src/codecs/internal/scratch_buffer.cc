@@ -59,10 +59,11 @@ void ScratchBuffer::Reserve(size_t bytes) {
   capacity_ = capacity;
 }
 
-ScratchText::ScratchText(std::string_view text) {
-  buffer_.Reserve(text.size() + 1);
+ScratchText::ScratchText(std::string_view text, size_t padding) {
+  if (padding > SIZE_MAX - 1 - text.size()) throw std::bad_alloc();
+  buffer_.Reserve(text.size() + 1 + padding);
   if (!text.empty()) std::memcpy(buffer_.data(), text.data(), text.size());
-  buffer_.data()[text.size()] = '\0';
+  std::memset(buffer_.data() + text.size(), 0, 1 + padding);
 }
 
 }  // namespace Tesk

@@ -39,10 +39,12 @@ class ScratchBuffer {
   size_t capacity_ = 0;
 };
 
-// A writable copy of `text` followed by a NUL, in a scratch buffer.
+// A writable copy of `text` followed by a NUL and then `padding` more zero
+// bytes (room for a reader that scans blocks of bytes past the text's end),
+// in a scratch buffer.
 class ScratchText {
  public:
-  explicit ScratchText(std::string_view text);
+  explicit ScratchText(std::string_view text, size_t padding = 0);
   [[nodiscard]] char* data() { return buffer_.data(); }
 
  private:
