@@ -5,6 +5,7 @@
 #include <cstring>
 #include <limits>
 #include <string>
+#include <vector>
 
 #include "binding/binding_registry.h"
 #include "binding/native_type_builder.h"
@@ -164,6 +165,41 @@ TEST(ParseJson, ReadsDecimalTextsToTheNearestDouble) {
     ASSERT_TRUE(result.ok) << result.ErrorText();
     EXPECT_EQ(result.value.At(0).GetFloat(), std::strtod(text, nullptr));
   }
+}
+
+TEST(ParseJson, ReadsLongSignificandsToTheNearestDouble) {
+  // Random texts of 15 to 19 significant digits with small exponents, where
+  // the reader settles the rounding itself, and some beyond, where it hands
+  // the text on: each must read as the C library reads it.
+  uint64_t state = 0x2545F4914F6CDD1Dull;
+  auto next = [&state] {
+    state = state * 6364136223846793005ull + 1442695040888963407ull;
+    return state >> 11;
+  };
+  std::string text = "[";
+  std::vector<std::string> numbers;
+  for (int i = 0; i < 20000; ++i) {
+    std::string digits = std::to_string(next() % 9 + 1);
+    const int length = 15 + static_cast<int>(next() % (i % 4 == 0 ? 10 : 5));
+    while (static_cast<int>(digits.size()) < length) digits += static_cast<char>('0' + next() % 10);
+    const int point = 1 + static_cast<int>(next() % digits.size());
+    std::string number = digits.substr(0, point);
+    if (point < length) number += "." + digits.substr(point);
+    number += "e" + std::to_string(static_cast<int>(next() % 41) - 20);
+    text += (i == 0 ? "" : ",") + number;
+    numbers.push_back(number);
+  }
+  text += "]";
+  const BindingResult read = ParseJson(text);
+  ASSERT_TRUE(read.ok) << read.ErrorText();
+  int wrong = 0;
+  for (size_t i = 0; i < numbers.size(); ++i) {
+    if (read.value.At(static_cast<uint32_t>(i)).GetFloat() !=
+        std::strtod(numbers[i].c_str(), nullptr)) {
+      if (++wrong < 5) ADD_FAILURE() << numbers[i];
+    }
+  }
+  EXPECT_EQ(wrong, 0);
 }
 
 TEST(ParseJson, ReadsBackEveryDoubleItWrites) {

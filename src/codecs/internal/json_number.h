@@ -7,6 +7,7 @@
 
 #include <cfloat>
 #include <cstdint>
+#include <cstring>
 
 #include "codecs/internal/json_syntax_error.h"
 
@@ -30,6 +31,13 @@ struct Number {
 // a number too small for one reads as a zero of its sign.
 bool ConvertSlowly(const char* start, const char* end, int magnitude, double& value);
 
+// The double nearest to `mantissa` times ten to the `exponent`, for a
+// mantissa of more than 53 bits and an exponent of at most 19 either way
+// (both exact as 64-bit integers): a quick estimate checked, and corrected,
+// against the halfway points beside it in exact integer arithmetic. False
+// when that did not settle it (the caller then converts the text).
+bool ConvertNear(uint64_t mantissa, int exponent, double& value);
+
 // Powers of ten a double holds exactly.
 inline constexpr double kExactPowersOfTen[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
                                                1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
@@ -39,6 +47,35 @@ inline constexpr double kExactPowersOfTen[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5
 inline constexpr int kCountLimit = 1 << 28;
 
 inline bool IsDigit(char c) { return static_cast<unsigned char>(c - '0') < 10; }
+
+// When the eight bytes at `p` are all digits, adds them to `mantissa` (times
+// 10^8) and returns true. Reads eight bytes whatever they hold: the text's
+// padding keeps that in bounds.
+inline bool TakeEightDigits(const char* p, uint64_t& mantissa) {
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+  uint64_t bytes;
+  std::memcpy(&bytes, p, sizeof bytes);
+  // Every byte is 0x30..0x39: its high half is 3, and so it stays after
+  // adding 6 (which carries into the high half from 0x3A on).
+  constexpr uint64_t kHighHalves = 0xF0F0F0F0F0F0F0F0u;
+  if ((((bytes & kHighHalves) | (((bytes + 0x0606060606060606u) & kHighHalves) >> 4))) !=
+      0x3333333333333333u) {
+    return false;
+  }
+  // Pairs, then fours, then all eight, each step one multiply.
+  uint64_t digits = bytes - 0x3030303030303030u;
+  digits = digits * 10 + (digits >> 8);
+  digits = ((digits & 0x000000FF000000FFu) * (100 + (uint64_t{1000000} << 32)) +
+            ((digits >> 16) & 0x000000FF000000FFu) * (1 + (uint64_t{10000} << 32))) >>
+           32;
+  mantissa = mantissa * 100000000 + static_cast<uint32_t>(digits);
+  return true;
+#else
+  (void)p;
+  (void)mantissa;
+  return false;
+#endif
+}
 
 // Reads the number at `p` (its first byte is '-' or a digit, or the text is
 // not a value at all) and moves `p` past it. On a syntax error, returns it
@@ -56,11 +93,18 @@ inline JsonSyntaxError Read(const char*& p, Number& out) {
   if (*s == '0') {
     ++s;
   } else if (*s >= '1' && *s <= '9') {
-    do {
+    mantissa = static_cast<unsigned>(*s - '0');
+    digits = 1;
+    ++s;
+    while (digits <= 11 && TakeEightDigits(s, mantissa)) {
+      digits += 8;
+      s += 8;
+    }
+    while (digits < 19 && IsDigit(*s)) {
       mantissa = mantissa * 10 + static_cast<unsigned>(*s - '0');
       ++digits;
       ++s;
-    } while (digits < 19 && IsDigit(*s));
+    }
     for (; IsDigit(*s); ++s) {
       if (dropped < kCountLimit) ++dropped;
     }
@@ -85,6 +129,11 @@ inline JsonSyntaxError Read(const char*& p, Number& out) {
         if (leadingZeros < kCountLimit) ++leadingZeros;
       }
       exponent -= leadingZeros;
+    }
+    while (digits <= 11 && TakeEightDigits(s, mantissa)) {
+      digits += 8;
+      exponent -= 8;
+      s += 8;
     }
     for (; digits < 19 && IsDigit(*s); ++s) {
       mantissa = mantissa * 10 + static_cast<unsigned>(*s - '0');
@@ -154,6 +203,11 @@ inline JsonSyntaxError Read(const char*& p, Number& out) {
     return JsonSyntaxError::None;
   }
 #endif
+  if (exact && exponent >= -19 && exponent <= 19 && ConvertNear(mantissa, exponent, value)) {
+    out.floatValue = negative ? -value : value;
+    p = s;
+    return JsonSyntaxError::None;
+  }
   if (mantissa == 0 && exact) {
     out.floatValue = negative ? -0.0 : 0.0;
     p = s;
