@@ -5,6 +5,7 @@
 // a double, correctly rounded.
 #pragma once
 
+#include <bit>
 #include <cfloat>
 #include <cstdint>
 #include <cstring>
@@ -48,33 +49,58 @@ inline constexpr int kCountLimit = 1 << 28;
 
 inline bool IsDigit(char c) { return static_cast<unsigned char>(c - '0') < 10; }
 
-// When the eight bytes at `p` are all digits, adds them to `mantissa` (times
-// 10^8) and returns true. Reads eight bytes whatever they hold: the text's
-// padding keeps that in bounds.
-inline bool TakeEightDigits(const char* p, uint64_t& mantissa) {
+inline constexpr uint32_t kBlockScale[] = {1,      10,      100,      1000,     10000,
+                                           100000, 1000000, 10000000, 100000000};
+
+// The digits that begin the eight bytes at `p` (0 to 8 of them): returns
+// how many, and their number in `value`. Reads eight bytes whatever they
+// hold: the text's padding keeps that in bounds.
+inline int ReadDigitBlock(const char* p, uint32_t& value) {
 #if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
   uint64_t bytes;
   std::memcpy(&bytes, p, sizeof bytes);
-  // Every byte is 0x30..0x39: its high half is 3, and so it stays after
-  // adding 6 (which carries into the high half from 0x3A on).
-  constexpr uint64_t kHighHalves = 0xF0F0F0F0F0F0F0F0u;
-  if ((((bytes & kHighHalves) | (((bytes + 0x0606060606060606u) & kHighHalves) >> 4))) !=
-      0x3333333333333333u) {
-    return false;
+  // Each byte less '0': a digit gives 0..9. A byte below '0' wraps to 0x80
+  // or more, one above '9' reaches 0x80 once 0x76 is added. Borrows and
+  // carries only run from a byte to the ones after it, so every byte before
+  // the first that is no digit is read right.
+  const uint64_t digits = bytes - 0x3030303030303030u;
+  const uint64_t notDigit = ((digits + 0x7676767676767676u) | digits) & 0x8080808080808080u;
+  const int count = notDigit == 0 ? 8 : std::countr_zero(notDigit) >> 3;
+  if (count == 0) {
+    value = 0;
+    return 0;
   }
-  // Pairs, then fours, then all eight, each step one multiply.
-  uint64_t digits = bytes - 0x3030303030303030u;
-  digits = digits * 10 + (digits >> 8);
-  digits = ((digits & 0x000000FF000000FFu) * (100 + (uint64_t{1000000} << 32)) +
-            ((digits >> 16) & 0x000000FF000000FFu) * (1 + (uint64_t{10000} << 32))) >>
+  // The digits moved up to the last bytes, zeros before them; then pairs,
+  // fours and all eight, each step one multiply.
+  uint64_t number = digits << (8 * (8 - count));
+  number = number * 10 + (number >> 8);
+  number = ((number & 0x000000FF000000FFu) * (100 + (uint64_t{1000000} << 32)) +
+            ((number >> 16) & 0x000000FF000000FFu) * (1 + (uint64_t{10000} << 32))) >>
            32;
-  mantissa = mantissa * 100000000 + static_cast<uint32_t>(digits);
-  return true;
+  value = static_cast<uint32_t>(number);
+  return count;
 #else
-  (void)p;
-  (void)mantissa;
-  return false;
+  int count = 0;
+  value = 0;
+  for (; count < 8 && IsDigit(p[count]); ++count) value = value * 10 + (p[count] - '0');
+  return count;
 #endif
+}
+
+// Adds the digits at `s` to `mantissa` a block at a time while they fit its
+// 19 digits; moves `s` past them and returns how many. Stops early at a
+// block that would not fit, leaving its digits to the caller.
+inline int TakeDigits(const char*& s, uint64_t& mantissa, int digits) {
+  int taken = 0;
+  for (;;) {
+    uint32_t block;
+    const int count = ReadDigitBlock(s, block);
+    if (digits + taken + count > 19) return taken;
+    mantissa = mantissa * kBlockScale[count] + block;
+    taken += count;
+    s += count;
+    if (count < 8) return taken;
+  }
 }
 
 // Reads the number at `p` (its first byte is '-' or a digit, or the text is
@@ -93,13 +119,7 @@ inline JsonSyntaxError Read(const char*& p, Number& out) {
   if (*s == '0') {
     ++s;
   } else if (*s >= '1' && *s <= '9') {
-    mantissa = static_cast<unsigned>(*s - '0');
-    digits = 1;
-    ++s;
-    while (digits <= 11 && TakeEightDigits(s, mantissa)) {
-      digits += 8;
-      s += 8;
-    }
+    digits = TakeDigits(s, mantissa, 0);
     while (digits < 19 && IsDigit(*s)) {
       mantissa = mantissa * 10 + static_cast<unsigned>(*s - '0');
       ++digits;
@@ -130,11 +150,9 @@ inline JsonSyntaxError Read(const char*& p, Number& out) {
       }
       exponent -= leadingZeros;
     }
-    while (digits <= 11 && TakeEightDigits(s, mantissa)) {
-      digits += 8;
-      exponent -= 8;
-      s += 8;
-    }
+    const int taken = TakeDigits(s, mantissa, digits);
+    digits += taken;
+    exponent -= taken;
     for (; digits < 19 && IsDigit(*s); ++s) {
       mantissa = mantissa * 10 + static_cast<unsigned>(*s - '0');
       ++digits;
