@@ -5,6 +5,7 @@
 #include <cstring>
 #include <limits>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "binding/binding_registry.h"
@@ -75,15 +76,16 @@ TEST(ParseJson, ReportsErrorsWithTextAndOffset) {
 }
 
 TEST(ParseJson, NumbersBeyondADoubleNeverBecomeInfinity) {
-  // Depending on the build, the reader reports these itself (at the number) or
-  // overflows to infinity, which is refused where the number ends.
-  for (const std::string& input : {std::string(113, '3') + ".0e223", std::string("1e400"),
-                                   "[-" + std::string(400, '9') + "]"}) {
+  // Reported at the number's first byte, never read as infinity.
+  const std::pair<std::string, int> cases[] = {{std::string(113, '3') + ".0e223", 0},
+                                               {"1e400", 0},
+                                               {"[-" + std::string(400, '9') + "]", 1},
+                                               {"[1.7976931348623159e308]", 1}};
+  for (const auto& [input, offset] : cases) {
     SCOPED_TRACE(input);
-    const BindingResult result = ParseJson(input);
     EXPECT_EQ(
-        result.ErrorText().rfind("Error: Number too big to be stored in double. at offset ", 0), 0u)
-        << result.ErrorText();
+        ParseJson(input).ErrorText(),
+        "Error: Number too big to be stored in double. at offset " + std::to_string(offset) + ".");
   }
 }
 

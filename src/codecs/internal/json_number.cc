@@ -88,11 +88,6 @@ KTX_ALWAYS_INLINE int CompareWithHalfway(uint64_t mantissa, int exponent, uint64
   return CompareScaled({0, mantissa}, Multiply(halfway, kPowersOfTen[-exponent]), shift);
 }
 
-// 10^-1 .. 10^-19, the nearest doubles: for an estimate only.
-constexpr double kNegativePowersOfTen[] = {1e0,   1e-1,  1e-2,  1e-3,  1e-4,  1e-5,  1e-6,
-                                           1e-7,  1e-8,  1e-9,  1e-10, 1e-11, 1e-12, 1e-13,
-                                           1e-14, 1e-15, 1e-16, 1e-17, 1e-18, 1e-19};
-
 // For mantissa / divisor (divisor 10^1 .. 10^19): moves the estimate `bits`
 // to the nearest double. With the estimate at significand * 2^power, one
 // exact difference decides: d = mantissa * 2^(1 - power) - 2 * significand

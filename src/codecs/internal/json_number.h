@@ -32,11 +32,12 @@ struct Number {
 // a number too small for one reads as a zero of its sign.
 bool ConvertSlowly(const char* start, const char* end, int magnitude, double& value);
 
-// The double nearest to `mantissa` times ten to the `exponent`, for a
-// mantissa of more than 53 bits and an exponent of at most 19 either way
-// (both exact as 64-bit integers): a quick estimate checked, and corrected,
-// against the halfway points beside it in exact integer arithmetic. False
-// when that did not settle it (the caller then converts the text).
+// The double nearest to `mantissa` times ten to the `exponent`, for an
+// exponent of at most 19 either way (the power exact as a 64-bit integer):
+// a product is rounded from its exact 128 bits; a quotient through a 128-bit
+// reciprocal of the power, with an exact comparison with the halfway points
+// when the reciprocal's error leaves the rounding open. False when that did
+// not settle it (the caller then converts the text).
 bool ConvertNear(uint64_t mantissa, int exponent, double& value);
 
 // Powers of ten a double holds exactly.
