@@ -18,7 +18,11 @@ function(ktx_test name)
   ktx_target_defaults(${name})
   # On Linux a test program exports its symbols, so that a plug-in it loads
   # finds the process-wide trace session service (platform/trace_session.h).
-  set_target_properties(${name} PROPERTIES ENABLE_EXPORTS ON)
+  # Not on Windows: there the import library it names is never written, and
+  # every build would link the program again.
+  if(NOT WIN32)
+    set_target_properties(${name} PROPERTIES ENABLE_EXPORTS ON)
+  endif()
   if(CMAKE_CROSSCOMPILING AND WIN32)
     add_test(NAME ${name} COMMAND ${CMAKE_CROSSCOMPILING_EMULATOR} $<TARGET_FILE:${name}>)
     set(tests ${name})

@@ -10,6 +10,8 @@ packages_amd64=(
   rapidjson-dev libyaml-dev nlohmann-json3-dev
   g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix mingw-w64-i686-dev
   wine wine32 binutils-mingw-w64-i686
+  g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix mingw-w64-x86-64-dev
+  wine64 binutils-mingw-w64-x86-64
   dpkg-dev qemu-user
   libboost1.81-dev libcurl4-openssl-dev
   chromium

@@ -1,6 +1,7 @@
 #include "binding/binding_property.h"
 
 #include <cinttypes>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <new>
@@ -582,10 +583,13 @@ std::string BindingProperty::ToText() const {
       std::snprintf(number, sizeof number, "%" PRIu64, payload_.unsignedValue);
       return number;
     case Kind::Float: {
-      // "%f" of a huge double needs more than 300 characters.
-      const int length = std::snprintf(nullptr, 0, "%f", payload_.floatValue);
+      // "%f" of a huge double needs more than 300 characters. A NaN is "nan"
+      // on every target, whatever its sign bit (glibc would print "-nan").
+      const double value =
+          std::isnan(payload_.floatValue) ? std::fabs(payload_.floatValue) : payload_.floatValue;
+      const int length = std::snprintf(nullptr, 0, "%f", value);
       std::string text(static_cast<size_t>(length > 0 ? length : 0), '\0');
-      std::snprintf(text.data(), text.size() + 1, "%f", payload_.floatValue);
+      std::snprintf(text.data(), text.size() + 1, "%f", value);
       return text;
     }
     case Kind::String:

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <cmath>
 #include <cstddef>
 #include <cstdio>
 #include <cstring>
@@ -144,10 +145,14 @@ int PrintArgument(char* out, size_t size, const FormatArg& arg, const Placeholde
       spec.Append(".*s");
       return Print(out, size, spec, withLength, text.empty() ? "" : text.data());
     }
-    case FormatArg::Kind::Float:
+    case FormatArg::Kind::Float: {
       if (p.precision.source != AmountSource::None) spec.Append(".*");
       spec.Append({&letter, 1});
-      return Print(out, size, spec, stars, arg.floatValue());
+      // glibc prints a NaN with its sign bit as "-nan", mingw-w64 as "nan":
+      // the sign of a NaN means nothing, so every target prints "nan".
+      const double value = arg.floatValue();
+      return Print(out, size, spec, stars, std::isnan(value) ? std::fabs(value) : value);
+    }
     case FormatArg::Kind::Int32:
     case FormatArg::Kind::UInt32:
     case FormatArg::Kind::Int64:

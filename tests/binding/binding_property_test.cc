@@ -107,6 +107,9 @@ std::vector<TruthCase> TruthCases() {
   add(
       "float NaN", [](BindingProperty& v) { v.SetFloat(std::nan("")); }, true, "nan");
   add(
+      "float NaN with the sign bit", [](BindingProperty& v) { v.SetFloat(-std::nan("")); }, true,
+      "nan");
+  add(
       "string TRUE", [](BindingProperty& v) { v.SetString("TRUE"); }, false, "TRUE");
   add(
       "string true", [](BindingProperty& v) { v.SetString("true"); }, true, "true");

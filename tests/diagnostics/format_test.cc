@@ -3,8 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <climits>
+#include <cmath>
 #include <cstddef>
 #include <cstdint>
+#include <limits>
 #include <string>
 #include <type_traits>
 #include <vector>
@@ -73,6 +75,12 @@ TEST(Format, PrintsEachKindWithItsDefaultConversion) {
       {"uint64 maximum", "%1", {UINT64_MAX}, "18446744073709551615"},
       {"character", "%1", {'A'}, "A"},
       {"float", "%1", {1.5}, "1.5"},
+      // Every runtime prints a NaN alike, whatever its sign bit.
+      {"NaN of either sign",
+       "%1 %2 %2$f %2$E",
+       {std::numeric_limits<double>::quiet_NaN(), -std::numeric_limits<double>::quiet_NaN()},
+       "nan nan nan NAN"},
+      {"infinities", "%1 %2", {HUGE_VAL, -HUGE_VAL}, "inf -inf"},
       {"text", "%1", {std::string("text")}, "text"},
       {"null text", "%1", {static_cast<const char*>(nullptr)}, "(null)"},
   });
