@@ -4,33 +4,13 @@
 #include <charconv>
 #include <system_error>
 
+#include "codecs/internal/json_number_rounding.h"
+
 namespace Tesk::JsonNumbers {
 namespace {
 
-struct Unsigned128 {
-  uint64_t high;
-  uint64_t low;
-};
-
-// The helpers are forced inline: called once per number read, a call each
-// costs as much as the work.
+// Forced inline: the helpers are small and the comparisons run them twice.
 #define KTX_ALWAYS_INLINE [[gnu::always_inline]] inline
-
-KTX_ALWAYS_INLINE Unsigned128 Multiply(uint64_t a, uint64_t b) {
-#if defined(__SIZEOF_INT128__)
-  const unsigned __int128 product = static_cast<unsigned __int128>(a) * b;
-  return {static_cast<uint64_t>(product >> 64), static_cast<uint64_t>(product)};
-#else
-  const uint64_t a0 = a & 0xFFFFFFFFu, a1 = a >> 32, b0 = b & 0xFFFFFFFFu, b1 = b >> 32;
-  const uint64_t p00 = a0 * b0, p01 = a0 * b1, p10 = a1 * b0, p11 = a1 * b1;
-  const uint64_t middle = (p00 >> 32) + (p01 & 0xFFFFFFFFu) + (p10 & 0xFFFFFFFFu);
-  return {p11 + (p01 >> 32) + (p10 >> 32) + (middle >> 32), middle << 32 | (p00 & 0xFFFFFFFFu)};
-#endif
-}
-
-KTX_ALWAYS_INLINE int BitLength(Unsigned128 x) {
-  return x.high != 0 ? 128 - std::countl_zero(x.high) : 64 - std::countl_zero(x.low);
-}
 
 // `x` shifted left by `shift` (0..127), which must not lose a bit.
 KTX_ALWAYS_INLINE Unsigned128 ShiftLeft(Unsigned128 x, int shift) {
@@ -56,27 +36,6 @@ KTX_ALWAYS_INLINE int CompareScaled(Unsigned128 x, Unsigned128 y, int shift) {
   if (BitLength(x) - shift > 128) return 1;
   return Compare(ShiftLeft(x, -shift), y);
 }
-
-constexpr uint64_t kPowersOfTen[] = {1u,
-                                     10u,
-                                     100u,
-                                     1000u,
-                                     10000u,
-                                     100000u,
-                                     1000000u,
-                                     10000000u,
-                                     100000000u,
-                                     1000000000u,
-                                     10000000000u,
-                                     100000000000u,
-                                     1000000000000u,
-                                     10000000000000u,
-                                     100000000000000u,
-                                     1000000000000000u,
-                                     10000000000000000u,
-                                     100000000000000000u,
-                                     1000000000000000000u,
-                                     10000000000000000000u};
 
 // The sign of mantissa * 10^exponent - halfway * 2^shift.
 KTX_ALWAYS_INLINE int CompareWithHalfway(uint64_t mantissa, int exponent, uint64_t halfway,
@@ -135,116 +94,11 @@ KTX_ALWAYS_INLINE bool SettleQuotient(uint64_t mantissa, uint64_t divisor, uint6
   return false;
 }
 
-// The double nearest to `number` * 2^power, for a number of 54 bits or
-// more whose bits below the top 54 are `rest` (`restBits` of them; 0 when
-// they are only known to be nonzero through `sticky`). The result must be
-// a normal double.
-KTX_ALWAYS_INLINE double RoundToDouble(uint64_t top54, bool sticky, int power) {
-  // top54: the 53 bits kept and the rounding bit below them.
-  uint64_t significand = top54 >> 1;
-  if ((top54 & 1) != 0 && (sticky || (significand & 1) != 0)) ++significand;
-  if (significand >> 53 != 0) {  // rounded up to the next power of two
-    significand >>= 1;
-    ++power;
-  }
-  const uint64_t biased = static_cast<uint64_t>(power + 1 + 1075);
-  return std::bit_cast<double>(biased << 52 | (significand & ((uint64_t{1} << 52) - 1)));
-}
-
-// The top 54 bits of a 128-bit `x` of `length` bits (54 or more), and
-// whether any bit below them is set.
-KTX_ALWAYS_INLINE uint64_t Top54(Unsigned128 x, int length, bool& sticky) {
-  const int shift = length - 54;  // 0 .. 74
-  if (shift >= 64) {
-    sticky = x.low != 0 || (x.high & ((uint64_t{1} << (shift - 64)) - 1)) != 0;
-    return x.high >> (shift - 64);
-  }
-  if (shift == 0) {
-    sticky = false;
-    return x.low;
-  }
-  sticky = (x.low & ((uint64_t{1} << shift) - 1)) != 0;
-  return x.high << (64 - shift) | x.low >> shift;
-}
-
-// floor(2^(127 + c) / 10^k) for k = 1..19, where c is the bit length of
-// 10^k: each lies in [2^127, 2^128).
-struct Reciprocals {
-  Unsigned128 byPower[20] = {};
-  int scale[20] = {};  // c
-  constexpr Reciprocals() {
-    for (int k = 1; k < 20; ++k) {
-      const uint64_t divisor = kPowersOfTen[k];
-      int c = 0;
-      while (c < 64 && (divisor >> c) != 0) ++c;
-      scale[k] = c;
-      // Long division, one bit at a time, of a numerator whose only set bit
-      // is bit 127 + c; the remainder needs a 65th bit, kept in `carry`.
-      uint64_t remainder = 0;
-      Unsigned128 quotient{0, 0};
-      for (int bit = 127 + c; bit >= 0; --bit) {
-        const bool carry = (remainder >> 63) != 0;
-        remainder = remainder << 1 | (bit == 127 + c ? 1 : 0);
-        const bool goes = carry || remainder >= divisor;
-        if (goes) remainder -= divisor;
-        if (bit < 128) {
-          quotient.high = quotient.high << 1 | quotient.low >> 63;
-          quotient.low = quotient.low << 1 | (goes ? 1 : 0);
-        }
-      }
-      byPower[k] = quotient;
-    }
-  }
-};
-constexpr Reciprocals kReciprocals;
-
-// mantissa / 10^k (k = 1..19) through the reciprocal: the top 128 bits of
-// the 192-bit product fall short of the exact scaled quotient by less than
-// two, which decides the rounding unless the bits below the kept ones are
-// within two of a carry or could all be zero on a halfway point. False then.
-KTX_ALWAYS_INLINE bool DivideByReciprocal(uint64_t mantissa, int k, double& value) {
-  const int leading = std::countl_zero(mantissa);
-  const uint64_t normalized = mantissa << leading;
-  const Unsigned128 reciprocal = kReciprocals.byPower[k];
-  const Unsigned128 high = Multiply(normalized, reciprocal.high);
-  const Unsigned128 low = Multiply(normalized, reciprocal.low);
-  Unsigned128 product = {high.high, high.low + low.high};
-  if (product.low < high.low) ++product.high;
-  // product = floor(normalized * reciprocal / 2^64), of 127 or 128 bits.
-  const int length = (product.high >> 63) != 0 ? 128 : 127;
-  const int shift = length - 54;  // 73 or 74: all below the top 54 lie in the low word and more
-  const uint64_t restMask = (uint64_t{1} << (shift - 64)) - 1;
-  const uint64_t restHigh = product.high & restMask;
-  // Within two of the next carry: the exact quotient may carry into the kept bits.
-  if (restHigh == restMask && product.low >= UINT64_MAX - 1) return false;
-  const uint64_t top54 = product.high >> (shift - 64);
-  const bool restZero = restHigh == 0 && product.low == 0;
-  // A halfway pattern whose rest may be exactly zero: a tie or not.
-  if ((top54 & 1) != 0 && restZero) return false;
-  // value = product * 2^(-leading - 63 - c), with top54 `shift` bits up.
-  const int power = shift - leading - 63 - kReciprocals.scale[k];
-  value = RoundToDouble(top54, !restZero, power);
-  return true;
-}
-
 }  // namespace
 
 bool ConvertNear(uint64_t mantissa, int exponent, double& value) {
   if (mantissa == 0) return false;
-  if (exponent >= 0) {
-    // The product is exact in 128 bits: round it.
-    const Unsigned128 product = Multiply(mantissa, kPowersOfTen[exponent]);
-    const int length = BitLength(product);
-    if (length <= 53) {
-      value = static_cast<double>(product.low);
-      return true;
-    }
-    bool sticky;
-    const uint64_t top54 = Top54(product, length, sticky);
-    value = RoundToDouble(top54, sticky, length - 54);
-    return true;
-  }
-  if (DivideByReciprocal(mantissa, -exponent, value)) return true;
+  if (RoundDecimal(mantissa, exponent, value)) return true;
   // Off by a few units in the last place at most (three roundings, one of
   // them of an inexact power); the steps below settle it.
   const double estimate = exponent < 0

@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <cstring>
 
+#include "codecs/internal/json_number_rounding.h"
 #include "codecs/internal/json_syntax_error.h"
 
 namespace Tesk::JsonNumbers {
@@ -34,10 +35,9 @@ bool ConvertSlowly(const char* start, const char* end, int magnitude, double& va
 
 // The double nearest to `mantissa` times ten to the `exponent`, for an
 // exponent of at most 19 either way (the power exact as a 64-bit integer):
-// a product is rounded from its exact 128 bits; a quotient through a 128-bit
-// reciprocal of the power, with an exact comparison with the halfway points
-// when the reciprocal's error leaves the rounding open. False when that did
-// not settle it (the caller then converts the text).
+// RoundDecimal (json_number_rounding.h), then, where it leaves the rounding
+// open, an exact comparison with the halfway points. False when that did not
+// settle it either (the caller then converts the text).
 bool ConvertNear(uint64_t mantissa, int exponent, double& value);
 
 // Powers of ten a double holds exactly.
@@ -108,7 +108,7 @@ inline int TakeDigits(const char*& s, uint64_t& mantissa, int digits) {
 // not a value at all) and moves `p` past it. On a syntax error, returns it
 // and leaves `p` at the offending byte; NumberTooBig leaves `p` at the
 // number's start.
-inline JsonSyntaxError Read(const char*& p, Number& out) {
+[[gnu::always_inline]] inline JsonSyntaxError Read(const char*& p, Number& out) {
   const char* const start = p;
   const char* s = p;
   const bool negative = *s == '-';
@@ -222,7 +222,8 @@ inline JsonSyntaxError Read(const char*& p, Number& out) {
     return JsonSyntaxError::None;
   }
 #endif
-  if (exact && exponent >= -19 && exponent <= 19 && ConvertNear(mantissa, exponent, value)) {
+  if (exact && mantissa != 0 && exponent >= -19 && exponent <= 19 &&
+      (RoundDecimal(mantissa, exponent, value) || ConvertNear(mantissa, exponent, value))) {
     out.floatValue = negative ? -value : value;
     p = s;
     return JsonSyntaxError::None;
