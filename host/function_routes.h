@@ -10,7 +10,7 @@
 #include <string_view>
 #include <vector>
 
-#include "plugin/abi/plugin_records.h"
+#include "host-abi/plugin_records.h"
 
 namespace Tesk::DevHost {
 

@@ -7,7 +7,7 @@
 
 #include <string>
 
-#include "plugin/abi/host_value.h"
+#include "host-abi/host_value.h"
 
 namespace Tesk::DevHost {
 

@@ -6,7 +6,7 @@
 
 #include <string>
 
-#include "plugin/abi/plugin_records.h"
+#include "host-abi/plugin_records.h"
 
 namespace Tesk::DevHost {
 

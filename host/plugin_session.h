@@ -27,9 +27,9 @@
 #include <utility>
 #include <vector>
 
+#include "host-abi/plugin_records.h"
 #include "http_client.h"
 #include "http_message.h"
-#include "plugin/abi/plugin_records.h"
 
 namespace Tesk::DevHost {
 

@@ -8,8 +8,8 @@
 
 #include <cstdint>
 
-#include "plugin/abi/host_call.h"
-#include "plugin/abi/host_requests.h"
+#include "host-abi/host_call.h"
+#include "host-abi/host_requests.h"
 
 namespace Tesk {
 

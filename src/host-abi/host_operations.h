@@ -3,7 +3,7 @@
 // table; the REST layer and the event code see only this interface.
 #pragma once
 
-#include "plugin/abi/core_interface.h"
+#include "host-abi/core_interface.h"
 
 namespace Tesk {
 

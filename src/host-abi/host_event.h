@@ -2,7 +2,7 @@
 // function 2 and delivered to the callbacks given at subscription.
 #pragma once
 
-#include "plugin/abi/host_value.h"
+#include "host-abi/host_value.h"
 
 namespace Tesk {
 

@@ -2,8 +2,8 @@
 // PluginEntryPoints, HostServices and MemoryStatistics.
 #pragma once
 
-#include "plugin/abi/api_description.h"
-#include "plugin/abi/core_interface.h"
+#include "host-abi/api_description.h"
+#include "host-abi/core_interface.h"
 
 namespace Tesk {
 

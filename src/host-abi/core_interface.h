@@ -2,8 +2,8 @@
 // takes the table itself as its first argument.
 #pragma once
 
-#include "plugin/abi/host_event.h"
-#include "plugin/abi/host_requests.h"
+#include "host-abi/host_event.h"
+#include "host-abi/host_requests.h"
 
 namespace Tesk {
 

@@ -3,7 +3,7 @@
 // CoreInterface function 1), and incoming requests for the plug-in's functions.
 #pragma once
 
-#include "plugin/abi/host_value.h"
+#include "host-abi/host_value.h"
 
 namespace Tesk {
 

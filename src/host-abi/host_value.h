@@ -5,7 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "plugin/abi/host_call.h"
+#include "host-abi/host_call.h"
 
 namespace Tesk {
 
