@@ -1,7 +1,9 @@
-#include "codecs/binding_text.h"
+#include "codecs/value_text.h"
 
 #include <cinttypes>
+#include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <string_view>
 
 namespace Tesk::Testing {
@@ -25,11 +27,43 @@ void AppendQuoted(std::string& out, std::string_view text) {
   out += '"';
 }
 
-void Append(std::string& out, const BindingProperty& value) {
+bool IsPlainWord(std::string_view name) {
+  if (name.empty()) return false;
+  for (const char c : name) {
+    const bool word = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+                      c == '_' || c == '-' || c == '.';
+    if (!word) return false;
+  }
+  return true;
+}
+
+// The shortest text that reads back to the same double, always with a "."
+// or an exponent so that it is not taken for an integer.
+void AppendFloat(std::string& out, double value) {
+  if (std::isnan(value)) {
+    out += "nan";
+    return;
+  }
+  if (std::isinf(value)) {
+    out += value < 0 ? "-inf" : "inf";
+    return;
+  }
+  char text[40];
+  for (int precision = 15; precision <= 17; ++precision) {
+    std::snprintf(text, sizeof text, "%.*g", precision, value);
+    if (std::strtod(text, nullptr) == value) break;
+  }
+  out += text;
+  if (std::string_view(text).find_first_of(".e") == std::string_view::npos) out += ".0";
+}
+
+void Append(std::string& out, const BindingProperty& value, ValueTextStyle style) {
+  const bool flow = style == ValueTextStyle::YamlFlow;
+  const char* const separator = flow ? ", " : ",";
   char number[64];
   switch (value.Kind()) {
     case BindingPropertyKind::Empty:
-      out += "null";
+      out += flow ? "~" : "null";
       return;
     case BindingPropertyKind::Bool:
       out += value.GetBool() ? "true" : "false";
@@ -42,12 +76,9 @@ void Append(std::string& out, const BindingProperty& value) {
       std::snprintf(number, sizeof number, "%" PRIu64 "u", value.GetUnsigned());
       out += number;
       return;
-    case BindingPropertyKind::Float: {
-      std::snprintf(number, sizeof number, "%.17g", value.GetFloat());
-      out += number;
-      if (std::string_view(number).find_first_of(".eni") == std::string_view::npos) out += ".0";
+    case BindingPropertyKind::Float:
+      AppendFloat(out, value.GetFloat());
       return;
-    }
     case BindingPropertyKind::String:
       AppendQuoted(out, value.GetString());
       return;
@@ -65,24 +96,28 @@ void Append(std::string& out, const BindingProperty& value) {
       return;
     case BindingPropertyKind::Collection: {
       out += '[';
-      bool first = true;
+      const char* before = "";
       for (const BindingProperty& element : value.Elements()) {
-        if (!first) out += ',';
-        first = false;
-        Append(out, element);
+        out += before;
+        before = separator;
+        Append(out, element, style);
       }
       out += ']';
       return;
     }
     case BindingPropertyKind::Structure: {
       out += '{';
-      bool first = true;
+      const char* before = "";
       for (const auto member : value.Members()) {
-        if (!first) out += ',';
-        first = false;
-        AppendQuoted(out, member.name);
-        out += ':';
-        Append(out, member.value);
+        out += before;
+        before = separator;
+        if (flow && IsPlainWord(member.name)) {
+          out += member.name;
+        } else {
+          AppendQuoted(out, member.name);
+        }
+        out += flow ? ": " : ":";
+        Append(out, member.value, style);
       }
       out += '}';
       return;
@@ -92,9 +127,9 @@ void Append(std::string& out, const BindingProperty& value) {
 
 }  // namespace
 
-std::string BindingText(const BindingProperty& value) {
+std::string ValueText(const BindingProperty& value, ValueTextStyle style) {
   std::string out;
-  Append(out, value);
+  Append(out, value, style);
   return out;
 }
 

@@ -1,5 +1,5 @@
-// Compact text of a BindingProperty for codec tests, so that a whole value is
-// compared in one assertion with every kind told apart.
+// One text of a BindingProperty for the codec tests' tables, so that a whole
+// value is compared in one assertion with every kind told apart.
 #pragma once
 
 #include <string>
@@ -8,10 +8,18 @@
 
 namespace Tesk::Testing {
 
-// null, true, -1 (signed), 1u (unsigned), 1.5 and 3.0 (float: always with a
-// point or exponent), "text" (", \ and bytes outside 0x20-0x7E escaped as
-// \" \\ \xNN), <0a1b> (blob bytes in hex), enum(3), [a,b], {"name":a}.
-// Members come in the structure's own order.
-[[nodiscard]] std::string BindingText(const BindingProperty& value);
+// The styles differ in empty values, separators and member names only. Both
+// write true, -1 (signed), 1u (unsigned), 2.5 and 3.0 (float: the shortest
+// text that reads back the same, always with a point or an exponent; nan, inf,
+// -inf), "text" (with ", \ and every byte outside 0x20-0x7E escaped as \",
+// \\ and \xNN), <0a1b> (blob bytes in hex) and enum(3). Members come in the
+// structure's own order.
+enum class ValueTextStyle {
+  Compact,   // null, [a,b], {"name":a}
+  YamlFlow,  // ~, [a, b], {name: a, "two words": b}: names bare when plain words
+};
+
+[[nodiscard]] std::string ValueText(const BindingProperty& value,
+                                    ValueTextStyle style = ValueTextStyle::Compact);
 
 }  // namespace Tesk::Testing
