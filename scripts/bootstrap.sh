@@ -102,7 +102,7 @@ if [ ! -f "$msgpack_root/usr/include/msgpack.hpp" ]; then
   echo "bootstrap: msgpack-cxx headers in $msgpack_root"
 fi
 # Swagger UI for the development host's /docs: the npm package
-# swagger-ui-dist, unpacked into a cache folder (host/host_options.h names it)
+# swagger-ui-dist, unpacked into a cache folder (host/app/host_options.h names it)
 # and served from there; nothing is fetched at run time. Installed into a
 # scratch folder and renamed, without install scripts.
 swagger_version=5.35.0
@@ -123,7 +123,7 @@ if ! grep -q "\"version\": \"$swagger_version\"" "$swagger_marker" 2>/dev/null; 
   echo "bootstrap: swagger-ui-dist $swagger_version in $swagger_root"
 fi
 # playwright-core drives Debian's chromium in the demo page's browser test
-# (tests/host/browser/). Only the driver: it downloads no browser of its own,
+# (tests/host/web/). Only the driver: it downloads no browser of its own,
 # and install scripts are not run. The version is the newest that still runs on
 # Debian 12's node 18.
 playwright_version=1.61.1

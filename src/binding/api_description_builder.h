@@ -1,12 +1,12 @@
 // The packed, pointer-linked description of a registry's whole API that the
-// host reads (plugin/abi/api_description.h), and the object that owns it.
+// host reads (host-abi/api_description.h), and the object that owns it.
 #pragma once
 
 #include <span>
 #include <string_view>
 #include <vector>
 
-#include "plugin/abi/api_description.h"
+#include "host-abi/api_description.h"
 
 namespace Tesk {
 

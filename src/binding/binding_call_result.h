@@ -8,7 +8,7 @@
 #include <string>
 
 #include "binding/binding_property.h"
-#include "plugin/abi/host_requests.h"
+#include "host-abi/host_requests.h"
 
 namespace Tesk {
 

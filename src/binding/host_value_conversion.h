@@ -5,8 +5,8 @@
 #include <string_view>
 
 #include "binding/binding_property.h"
-#include "plugin/abi/host_requests.h"
-#include "plugin/abi/host_value.h"
+#include "host-abi/host_requests.h"
+#include "host-abi/host_value.h"
 
 namespace Tesk {
 

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "diagnostics/log_manager.h"
-#include "plugin/abi/plugin_records.h"
+#include "host-abi/plugin_records.h"
 #include "plugin/plugin_core.h"
 #include "plugin/plugin_version.h"
 #include "rest/function_table.h"

@@ -6,7 +6,7 @@
 #include <new>
 #include <string_view>
 
-#include "plugin/abi/plugin_records.h"
+#include "host-abi/plugin_records.h"
 #include "plugin/plugin_base.h"
 
 namespace Tesk {

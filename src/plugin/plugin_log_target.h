@@ -3,7 +3,7 @@
 #pragma once
 
 #include "diagnostics/log_target.h"
-#include "plugin/abi/core_interface.h"
+#include "host-abi/core_interface.h"
 
 namespace Tesk {
 

@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "binding/api_description_builder.h"
-#include "plugin/abi/api_description.h"
+#include "host-abi/api_description.h"
 #include "rest/request_dispatch.h"
 
 namespace Tesk {

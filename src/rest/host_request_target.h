@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <string>
 
-#include "plugin/abi/host_operations.h"
+#include "host-abi/host_operations.h"
 
 namespace Tesk {
 

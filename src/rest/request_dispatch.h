@@ -5,7 +5,7 @@
 #include <optional>
 
 #include "binding/binding_function_info.h"
-#include "plugin/abi/host_requests.h"
+#include "host-abi/host_requests.h"
 #include "rest/url_template.h"
 
 namespace Tesk {

@@ -7,7 +7,7 @@
 #include <string_view>
 
 #include "binding/binding_call_result.h"
-#include "plugin/abi/host_requests.h"
+#include "host-abi/host_requests.h"
 
 namespace Tesk {
 

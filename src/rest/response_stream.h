@@ -5,8 +5,8 @@
 #include <cstdint>
 
 #include "binding/binding_property.h"
-#include "plugin/abi/host_operations.h"
-#include "plugin/abi/host_requests.h"
+#include "host-abi/host_operations.h"
+#include "host-abi/host_requests.h"
 
 namespace Tesk {
 

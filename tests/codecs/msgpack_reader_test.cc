@@ -7,15 +7,15 @@
 #include <utility>
 #include <vector>
 
-#include "codecs/binding_text.h"
 #include "codecs/small_stack_thread.h"
+#include "codecs/value_text.h"
 #include "diagnostics/sdk_allocator.h"
 
 namespace Tesk {
 namespace {
 
 using Bytes = std::vector<uint8_t>;
-using Testing::BindingText;
+using Testing::ValueText;
 
 MessagePackReadResult Read(const Bytes& bytes) {
   return ReadMessagePack(bytes.data(), bytes.size());
@@ -37,7 +37,7 @@ Bytes Join(std::initializer_list<Bytes> parts) {
 struct ReadCase {
   const char* what;
   Bytes input;
-  const char* text;  // BindingText of the root
+  const char* text;  // ValueText of the root
   size_t position;
 };
 
@@ -45,7 +45,7 @@ void ExpectReads(const ReadCase& c) {
   SCOPED_TRACE(c.what);
   const MessagePackReadResult read = Read(c.input);
   ASSERT_TRUE(read.result.ok) << read.result.ErrorText();
-  EXPECT_EQ(BindingText(read.result.value), c.text);
+  EXPECT_EQ(ValueText(read.result.value), c.text);
   EXPECT_EQ(read.position, c.position);
 }
 
@@ -148,7 +148,7 @@ TEST(ReadMessagePack, StopsAtTheEndOfTheRootOrKeepsWhatWasRead) {
   for (const ReadCase& c : kPartialReads) ExpectReads(c);
   EXPECT_EQ(ReadMessagePack(nullptr, 0).position, 0u);
   const MessagePackReadResult view = ReadMessagePack(std::string_view("\x91\x01\x02", 3));
-  EXPECT_EQ(BindingText(view.result.value), "[1]");
+  EXPECT_EQ(ValueText(view.result.value), "[1]");
   EXPECT_EQ(view.position, 2u);
 }
 
@@ -334,8 +334,8 @@ TEST(ReadMessagePack, ReportsMalformedInputWithPositions) {
     const MessagePackReadResult read = Read(c.input);
     EXPECT_FALSE(read.result.ok);
     EXPECT_EQ(read.result.ErrorText(), c.message);
-    EXPECT_EQ(BindingText(read.result.value).rfind("{\"error\":", 0), 0u)
-        << "only the error member remains: " << BindingText(read.result.value);
+    EXPECT_EQ(ValueText(read.result.value).rfind("{\"error\":", 0), 0u)
+        << "only the error member remains: " << ValueText(read.result.value);
     EXPECT_LE(read.position, c.input.size());
   }
 }
@@ -379,7 +379,7 @@ std::pair<int, std::string> Depth(const BindingProperty& root) {
     ++depth;
     at = at->Kind() == BindingPropertyKind::Collection ? &at->At(0) : &at->Member("a");
   }
-  return {depth, BindingText(*at)};
+  return {depth, ValueText(*at)};
 }
 
 // Hostile input on a host-sized stack: the reader and the trees it may build

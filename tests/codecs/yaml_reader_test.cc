@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-#include "yaml_value_text.h"
+#include "codecs/value_text.h"
 
 namespace Tesk {
 namespace {
@@ -17,7 +17,7 @@ using namespace std::string_view_literals;
 struct ValueCase {
   const char* what;
   std::string_view yaml;
-  std::string_view value;  // Testing::YamlValueText of the result
+  std::string_view value;  // FlowText of the result
 };
 
 struct ErrorCase {
@@ -26,10 +26,14 @@ struct ErrorCase {
   std::string_view error;
 };
 
-// Reads `yaml` and returns Testing::YamlValueText of the value, or "error: " and the message.
+std::string FlowText(const BindingProperty& value) {
+  return Testing::ValueText(value, Testing::ValueTextStyle::YamlFlow);
+}
+
+// Reads `yaml` and returns FlowText of the value, or "error: " and the message.
 std::string Read(std::string_view yaml) {
   const BindingResult result = ParseYaml(yaml);
-  return result.ok ? Testing::YamlValueText(result.value) : "error: " + result.ErrorText();
+  return result.ok ? FlowText(result.value) : "error: " + result.ErrorText();
 }
 
 std::string Repeat(std::string_view text, size_t count) {
@@ -224,9 +228,8 @@ TEST(YamlReader, ReportsEveryProblemWithItsPosition) {
 
 TEST(YamlReader, ReadsOnlyTheGivenLength) {
   const char text[] = "a: 12345";
-  EXPECT_EQ(Testing::YamlValueText(ParseYaml(text, 4).value), "{a: 1u}");
-  EXPECT_EQ(Testing::YamlValueText(ParseYaml(std::string_view("a: [1]\0garbage", 6)).value),
-            "{a: [1u]}");
+  EXPECT_EQ(FlowText(ParseYaml(text, 4).value), "{a: 1u}");
+  EXPECT_EQ(FlowText(ParseYaml(std::string_view("a: [1]\0garbage", 6)).value), "{a: [1u]}");
   const BindingResult none = ParseYaml(nullptr, 0);
   EXPECT_TRUE(none.ok);
   EXPECT_TRUE(none.value.IsEmpty());

@@ -9,7 +9,7 @@
 #include <utility>
 #include <vector>
 
-#include "plugin/abi/host_operations.h"
+#include "host-abi/host_operations.h"
 
 namespace Tesk::Testing {
 

@@ -9,7 +9,7 @@
 #include <utility>
 #include <vector>
 
-#include "plugin/abi/host_value.h"
+#include "host-abi/host_value.h"
 
 namespace Tesk::Testing {
 

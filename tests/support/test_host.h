@@ -20,7 +20,7 @@
 #include <utility>
 #include <vector>
 
-#include "plugin/abi/plugin_records.h"
+#include "host-abi/plugin_records.h"
 #include "support/host_value_text.h"
 #include "support/loaded_library.h"
 
