@@ -140,7 +140,7 @@ bool ConvertNear(uint64_t mantissa, int exponent, double& value) {
   return false;
 }
 
-bool ConvertSlowly(const char* start, const char* end, int magnitude, double& value) {
+bool ConvertSlowly(const char* start, const char* end, int64_t magnitude, double& value) {
   const std::from_chars_result read = std::from_chars(start, end, value);
   if (read.ec == std::errc()) return true;
   // Out of range: beyond the largest double, or closer to zero than the

@@ -31,7 +31,7 @@ struct Number {
 // .. `end` is the number's whole text, `magnitude` the decimal exponent of
 // its first significant digit. False when it is beyond the range of doubles;
 // a number too small for one reads as a zero of its sign.
-bool ConvertSlowly(const char* start, const char* end, int magnitude, double& value);
+bool ConvertSlowly(const char* start, const char* end, int64_t magnitude, double& value);
 
 // The double nearest to `mantissa` times ten to the `exponent`, for an
 // exponent of at most 19 either way (the power exact as a 64-bit integer):
@@ -45,8 +45,9 @@ inline constexpr double kExactPowersOfTen[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5
                                                1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
                                                1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
 
-// Counts of digits stop here: the exponent stays far from int's limits.
-inline constexpr int kCountLimit = 1 << 28;
+// Counts of digits and exponent digits stop here, far beyond any text that
+// fits in memory, so that the exponent never overflows.
+inline constexpr int64_t kCountLimit = int64_t{1} << 40;
 
 inline bool IsDigit(char c) { return static_cast<unsigned char>(c - '0') < 10; }
 
@@ -116,7 +117,7 @@ inline int TakeDigits(const char*& s, uint64_t& mantissa, int digits) {
 
   uint64_t mantissa = 0;  // the first 19 significant digits
   int digits = 0;         // how many of them there are
-  int dropped = 0;        // integer digits beyond them
+  int64_t dropped = 0;    // integer digits beyond them
   if (*s == '0') {
     ++s;
   } else if (*s >= '1' && *s <= '9') {
@@ -134,9 +135,9 @@ inline int TakeDigits(const char*& s, uint64_t& mantissa, int digits) {
     return JsonSyntaxError::ValueInvalid;
   }
 
-  int exponent = dropped;  // decimal exponent of the gathered mantissa
+  int64_t exponent = dropped;  // decimal exponent of the gathered mantissa
   bool integer = true;
-  int leadingZeros = 0;  // zeros after the point before the first significant digit
+  int64_t leadingZeros = 0;  // zeros after the point before the first significant digit
   bool exact = dropped == 0;
   if (*s == '.') {
     ++s;
@@ -177,10 +178,10 @@ inline int TakeDigits(const char*& s, uint64_t& mantissa, int digits) {
       return JsonSyntaxError::NumberMissExponent;
     }
     integer = false;
-    int written = 0;
+    int64_t written = 0;
     do {
       // Beyond the limit the number is zero or infinite whatever follows.
-      if (written < kCountLimit / 10) written = written * 10 + (*s - '0');
+      if (written < kCountLimit) written = written * 10 + (*s - '0');
       ++s;
     } while (IsDigit(*s));
     exponent += exponentNegative ? -written : written;
@@ -223,7 +224,8 @@ inline int TakeDigits(const char*& s, uint64_t& mantissa, int digits) {
   }
 #endif
   if (exact && mantissa != 0 && exponent >= -19 && exponent <= 19 &&
-      (RoundDecimal(mantissa, exponent, value) || ConvertNear(mantissa, exponent, value))) {
+      (RoundDecimal(mantissa, static_cast<int>(exponent), value) ||
+       ConvertNear(mantissa, static_cast<int>(exponent), value))) {
     out.floatValue = negative ? -value : value;
     p = s;
     return JsonSyntaxError::None;
@@ -233,7 +235,7 @@ inline int TakeDigits(const char*& s, uint64_t& mantissa, int digits) {
     p = s;
     return JsonSyntaxError::None;
   }
-  const int magnitude = exponent + digits - 1;
+  const int64_t magnitude = exponent + digits - 1;
   if (!ConvertSlowly(start, s, magnitude, value)) {
     p = start;
     return JsonSyntaxError::NumberTooBig;
