@@ -10,27 +10,6 @@
 namespace Tesk {
 namespace {
 
-// Builds the tree bottom-up (BindingTreeBuilder): the usual way.
-class BottomUpSink {
- public:
-  explicit BottomUpSink(BindingProperty& root) : builder_(root) {}
-  void Empty() { builder_.Empty(); }
-  void Bool(bool value) { builder_.Bool(value); }
-  void Signed(int64_t value) { builder_.Signed(value); }
-  void Unsigned(uint64_t value) { builder_.Unsigned(value); }
-  void Float(double value) { builder_.Float(value); }
-  void String(std::string_view text) { builder_.String(text); }
-  void Key(std::string_view name) { builder_.Key(name); }
-  void StartCollection() { builder_.StartCollection(); }
-  void EndCollection() { builder_.EndCollection(); }
-  void StartStructure() { builder_.StartStructure(); }
-  bool EndStructure() { return builder_.EndStructure(); }
-  void Finish() { builder_.Finish(); }
-
- private:
-  BindingTreeBuilder builder_;
-};
-
 // Builds the tree top-down through MemberRef, for a document that names a
 // member twice: a repeated name addresses the same member, a later scalar
 // replaces it, a later object adds to an earlier object and a later array
@@ -108,7 +87,8 @@ BindingResult ParseWith(const char* input, size_t length, bool& repeatedName) {
 
 BindingResult ParseBytes(const char* input, size_t length) {
   bool repeatedName = false;
-  BindingResult result = ParseWith<BottomUpSink>(input, length, repeatedName);
+  // The usual way: bottom-up, through BindingTreeBuilder.
+  BindingResult result = ParseWith<BindingTreeBuilder>(input, length, repeatedName);
   if (!repeatedName) return result;
   // Rare: a name given twice in one object. Read again, merging as it goes.
   // The first read stopped at that object's end, so any error lies after it

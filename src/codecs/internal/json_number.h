@@ -27,18 +27,12 @@ struct Number {
 };
 
 // The double a number's text denotes, correctly rounded, for the cases the
-// fast path leaves (more than 2^53 or 19 digits, a large exponent): `start`
+// integer paths leave (more than 19 digits, a large exponent, a quotient
+// near a rounding boundary): `start`
 // .. `end` is the number's whole text, `magnitude` the decimal exponent of
 // its first significant digit. False when it is beyond the range of doubles;
 // a number too small for one reads as a zero of its sign.
 bool ConvertSlowly(const char* start, const char* end, int64_t magnitude, double& value);
-
-// The double nearest to `mantissa` times ten to the `exponent`, for an
-// exponent of at most 19 either way (the power exact as a 64-bit integer):
-// RoundDecimal (json_number_rounding.h), then, where it leaves the rounding
-// open, an exact comparison with the halfway points. False when that did not
-// settle it either (the caller then converts the text).
-bool ConvertNear(uint64_t mantissa, int exponent, double& value);
 
 // Powers of ten a double holds exactly.
 inline constexpr double kExactPowersOfTen[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
@@ -212,26 +206,26 @@ inline int TakeDigits(const char*& s, uint64_t& mantissa, int digits) {
 
   out.kind = Kind::Float;
   double value;
+  bool converted = false;
 #if defined(__FLT_EVAL_METHOD__) && __FLT_EVAL_METHOD__ == 0
   // One rounding of exact operands: exact when the mantissa and the power
   // of ten both fit a double's 53 bits.
   if (exact && exponent >= -22 && exponent <= 22 && mantissa <= uint64_t{1} << 53) {
     const double m = static_cast<double>(mantissa);
     value = exponent < 0 ? m / kExactPowersOfTen[-exponent] : m * kExactPowersOfTen[exponent];
-    out.floatValue = negative ? -value : value;
-    p = s;
-    return JsonSyntaxError::None;
+    converted = true;
   }
 #endif
-  if (exact && mantissa != 0 && exponent >= -19 && exponent <= 19 &&
-      (RoundDecimal(mantissa, static_cast<int>(exponent), value) ||
-       ConvertNear(mantissa, static_cast<int>(exponent), value))) {
-    out.floatValue = negative ? -value : value;
-    p = s;
-    return JsonSyntaxError::None;
+  if (!converted && exact) {
+    if (mantissa == 0) {
+      value = 0.0;
+      converted = true;
+    } else if (exponent >= -19 && exponent <= 19) {
+      converted = RoundDecimal(mantissa, static_cast<int>(exponent), value);
+    }
   }
-  if (mantissa == 0 && exact) {
-    out.floatValue = negative ? -0.0 : 0.0;
+  if (converted) {
+    out.floatValue = negative ? -value : value;
     p = s;
     return JsonSyntaxError::None;
   }

@@ -1,7 +1,7 @@
 // Rounding a decimal significand of up to 19 digits times a power of ten of
-// at most 19 either way to the nearest double, in integer arithmetic: the
-// common cases, small enough to inline into the number reader. What these
-// leave open goes to ConvertNear (json_number.h).
+// at most 19 either way to the nearest double, in integer arithmetic, small
+// enough to inline into the number reader. The rare quotient these leave
+// open goes to the reader's conversion of the text.
 #pragma once
 
 #include <bit>
@@ -117,10 +117,12 @@ struct Reciprocals {
 };
 inline constexpr Reciprocals kReciprocals;
 
-// mantissa / 10^k (k = 1..19) through the reciprocal: the top 128 bits of
-// the 192-bit product fall short of the exact scaled quotient by less than
-// two, which decides the rounding unless the bits below the kept ones are
-// within two of a carry or could all be zero on a halfway point. False then.
+// mantissa / 10^k (k = 1..19) through the reciprocal. The reciprocal is
+// rounded down and never exact (10^k divides no power of two), so the top 128
+// bits of the 192-bit product lie below the exact scaled quotient, by less
+// than two: the quotient has bits set below the kept ones (never a tie), and
+// the kept ones are right unless the bits below them are within two of a
+// carry. False then.
 [[gnu::always_inline]] inline bool DivideByReciprocal(uint64_t mantissa, int k, double& value) {
   const int leading = std::countl_zero(mantissa);
   const uint64_t normalized = mantissa << leading;
@@ -133,16 +135,10 @@ inline constexpr Reciprocals kReciprocals;
   const int length = (product.high >> 63) != 0 ? 128 : 127;
   const int shift = length - 54;  // 73 or 74: all below the top 54 lie in the low word and more
   const uint64_t restMask = (uint64_t{1} << (shift - 64)) - 1;
-  const uint64_t restHigh = product.high & restMask;
-  // Within two of the next carry: the exact quotient may carry into the kept bits.
-  if (restHigh == restMask && product.low >= UINT64_MAX - 1) return false;
-  const uint64_t top54 = product.high >> (shift - 64);
-  const bool restZero = restHigh == 0 && product.low == 0;
-  // A halfway pattern whose rest may be exactly zero: a tie or not.
-  if ((top54 & 1) != 0 && restZero) return false;
-  // value = product * 2^(-leading - 63 - c), with top54 `shift` bits up.
+  if ((product.high & restMask) == restMask && product.low >= UINT64_MAX - 1) return false;
+  // value = product * 2^(-leading - 63 - c), with its top 54 bits `shift` up.
   const int power = shift - leading - 63 - kReciprocals.scale[k];
-  value = RoundToDouble(top54, !restZero, power);
+  value = RoundToDouble(product.high >> (shift - 64), true, power);
   return true;
 }
 
