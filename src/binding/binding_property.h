@@ -20,6 +20,7 @@ namespace Tesk {
 struct TypeKey;
 class BindingStorage;
 class BindingTreeBuilder;
+class BindingSizedTreeBuilder;
 
 namespace BindingInternal {
 struct ArrayHeader;
@@ -177,6 +178,7 @@ class BindingProperty {
   // Deep equality: same kinds, payloads, elements and members.
   friend bool operator==(const BindingProperty& a, const BindingProperty& b);
   friend class BindingTreeBuilder;
+  friend class BindingSizedTreeBuilder;
 
  private:
   class Copier;

@@ -14,10 +14,6 @@ using BindingInternal::EmptyArray;
 using BindingInternal::InternedString;
 using BindingInternal::MemberSlot;
 
-bool BindingTreeBuilder::NameBefore(const Slot& a, const Slot& b) {
-  return BindingInternal::NameBefore(*a.name, *b.name);
-}
-
 BindingTreeBuilder::BindingTreeBuilder(BindingProperty& root)
     : root_(root), storage_(root.EnsureStorage()) {
   static_assert(
@@ -27,37 +23,22 @@ BindingTreeBuilder::BindingTreeBuilder(BindingProperty& root)
   open_.reserve(32);
 }
 
-BindingTreeBuilder::ExpectedNames& BindingTreeBuilder::ExpectedIn(InternedString* place) {
-  return expected_[(reinterpret_cast<uintptr_t>(place) * 0x9E3779B97F4A7C15ull) >> 58];
-}
-
 void BindingTreeBuilder::Key(std::string_view name) {
   // A name not taken by a value (a key the reader saw twice in a row cannot
   // happen in JSON or MessagePack) would only be dropped by the next one.
-  name = BindingInternal::CutAtNul(name);
   if (expectedHere_ != nullptr) {
-    // The name the last structure in this place had at this position is
-    // checked first: no hashing, no table lookup. Nothing is released during
-    // a build, so the entries remembered are still interned.
     const Open& open = open_.back();
-    const size_t position = stack_.size() - open.base;
-    if (expectedHere_->place == open.place && position < expectedHere_->names.size()) {
-      InternedString* candidate = expectedHere_->names[position];
-      if (candidate->length == name.size() &&
-          BindingInternal::SameBytes(candidate->text, name.data(), name.size())) {
-        BindingStorage::AddReference(candidate);
-        pendingName_ = candidate;
-        return;
-      }
-    }
+    pendingName_ = BindingInternal::MemberShapes::Name(expectedHere_, open.place,
+                                                       stack_.size() - open.base, name, storage_);
+  } else {
+    pendingName_ = storage_.InternName(BindingInternal::CutAtNul(name));
   }
-  pendingName_ = storage_.InternName(name);
 }
 
 void BindingTreeBuilder::PushOpen(ArrayHeader* direct, bool structure) {
   InternedString* place = pendingName_;
   if (place == nullptr && !open_.empty()) place = open_.back().place;
-  expectedHere_ = structure ? &ExpectedIn(place) : nullptr;
+  expectedHere_ = structure ? shapes_.PlaceOf(place) : nullptr;
   open_.push_back(
       {static_cast<uint32_t>(stack_.size()), pendingName_, place, direct, expectedHere_});
   pendingName_ = nullptr;
@@ -120,42 +101,6 @@ void BindingTreeBuilder::EndCollection() {
   PushContainer(BindingPropertyKind::Collection, items, open.name);
 }
 
-const uint32_t* BindingTreeBuilder::OrderOf(const Slot* first, size_t count) {
-  const bool remember = count <= kMaxRememberedMembers;
-  MemberOrder* remembered = nullptr;
-  std::vector<uint32_t>* order = &unremembered_;
-  if (remember) {
-    const uint64_t key = (reinterpret_cast<uintptr_t>(first[0].name) >> 3) +
-                         (reinterpret_cast<uintptr_t>(first[count / 2].name) >> 3) * 31 +
-                         (reinterpret_cast<uintptr_t>(first[count - 1].name) >> 3) * 961 + count;
-    remembered = &orders_[(key * 0x9E3779B97F4A7C15ull) >> 58];
-    if (remembered->names.size() == count) {
-      size_t same = 0;
-      while (same < count && remembered->names[same] == first[same].name) ++same;
-      if (same == count) return remembered->order.data();
-    }
-    order = &remembered->order;
-    remembered->names.clear();  // forgotten until the new order is known
-  }
-  order->resize(count);
-  for (uint32_t i = 0; i < count; ++i) (*order)[i] = i;
-  // Documents often list their names in order already: check before sorting.
-  bool sorted = true;
-  for (size_t i = 1; i < count && sorted; ++i) sorted = NameBefore(first[i - 1], first[i]);
-  if (!sorted) {
-    std::sort(order->begin(), order->end(),
-              [first](uint32_t a, uint32_t b) { return NameBefore(first[a], first[b]); });
-    for (size_t i = 1; i < count; ++i) {
-      if (!NameBefore(first[(*order)[i - 1]], first[(*order)[i]])) return nullptr;
-    }
-  }
-  if (remember) {
-    remembered->names.resize(count);
-    for (size_t i = 0; i < count; ++i) remembered->names[i] = first[i].name;
-  }
-  return order->data();
-}
-
 bool BindingTreeBuilder::EndStructure() {
   size_t count;
   const Open open = Close(count);
@@ -163,12 +108,9 @@ bool BindingTreeBuilder::EndStructure() {
   if (count != 0) {
     // Members in byte-wise name order, each name once.
     const Slot* const first = &stack_[open.base];
-    const uint32_t* order = OrderOf(first, count);
+    const uint32_t* order = shapes_.OrderOf(first, count);
     if (order == nullptr) return false;
-    ExpectedNames& expected = ExpectedIn(open.place);
-    expected.place = open.place;
-    expected.names.resize(count);
-    for (size_t i = 0; i < count; ++i) expected.names[i] = first[i].name;
+    BindingInternal::MemberShapes::Remember(open.expected, open.place, first, count);
     items = static_cast<ArrayHeader*>(
         storage_.AllocateBlock(sizeof(ArrayHeader) + count * sizeof(MemberSlot)));
     items->size = items->capacity = static_cast<uint32_t>(count);

@@ -22,6 +22,7 @@
 
 #include "binding/binding_property.h"
 #include "binding/internal/binding_blocks.h"
+#include "binding/internal/member_shapes.h"
 
 namespace Tesk {
 
@@ -65,7 +66,6 @@ class BindingTreeBuilder {
     alignas(BindingProperty) unsigned char value[sizeof(BindingProperty)];
   };
   static_assert(std::is_trivially_copyable_v<Slot>);
-  struct ExpectedNames;
   struct Open {
     uint32_t base;                          // the first stack slot of its items
     BindingInternal::InternedString* name;  // its own name, in a structure
@@ -76,30 +76,9 @@ class BindingTreeBuilder {
     // The block a collection of known size is filled in; null while its
     // items wait on the stack.
     BindingInternal::ArrayHeader* direct;
-    ExpectedNames* expected;  // for a structure: the names expected in its place
+    BindingInternal::MemberShapes::Place* expected;  // for a structure: its place's names
   };
-  // The names of the last structure closed in a place, in document order.
-  struct ExpectedNames {
-    BindingInternal::InternedString* place = nullptr;
-    std::vector<BindingInternal::InternedString*> names;
-  };
-  static constexpr size_t kExpectedPlaces = 64;  // indexed by 6 bits of a hash
 
-  // The order in which a structure's waiting members are stored, remembered
-  // for the last few lists of names seen: documents repeat the same names in
-  // the same order from record to record, and names are interned, so a list
-  // is recognised by comparing pointers.
-  struct MemberOrder {
-    std::vector<BindingInternal::InternedString*> names;  // as they came
-    std::vector<uint32_t> order;                          // order[i]: the waiting slot stored i-th
-  };
-  static constexpr size_t kRememberedOrders = 64;  // indexed by 6 bits of a hash
-  static constexpr size_t kMaxRememberedMembers = 64;
-
-  static bool NameBefore(const Slot& a, const Slot& b);
-  // The storing order of the `count` slots at `first`, or null when the
-  // structure names a member twice.
-  const uint32_t* OrderOf(const Slot* first, size_t count);
   // Ends the innermost container; `count` its items waiting on the stack.
   Open Close(size_t& count);
   [[gnu::always_inline]] BindingProperty& Push() {
@@ -118,7 +97,6 @@ class BindingTreeBuilder {
     return *value;
   }
   void PushOpen(BindingInternal::ArrayHeader* direct, bool structure);
-  ExpectedNames& ExpectedIn(BindingInternal::InternedString* place);
   static BindingProperty& ValueOf(Slot& slot) {
     return *std::launder(reinterpret_cast<BindingProperty*>(slot.value));
   }
@@ -132,11 +110,9 @@ class BindingTreeBuilder {
   std::vector<Slot> stack_;
   std::vector<Open> open_;
   BindingInternal::InternedString* pendingName_ = nullptr;
-  BindingInternal::ArrayHeader* direct_ = nullptr;  // the innermost open container's
-  ExpectedNames* expectedHere_ = nullptr;           // the innermost open container's
-  MemberOrder orders_[kRememberedOrders];
-  std::vector<uint32_t> unremembered_;
-  ExpectedNames expected_[kExpectedPlaces];  // the order of a structure too large to remember
+  BindingInternal::ArrayHeader* direct_ = nullptr;                // the innermost open container's
+  BindingInternal::MemberShapes::Place* expectedHere_ = nullptr;  // the innermost open container's
+  BindingInternal::MemberShapes shapes_;
 };
 
 }  // namespace Tesk

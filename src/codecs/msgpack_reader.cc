@@ -7,7 +7,7 @@
 #include <type_traits>
 #include <vector>
 
-#include "binding/binding_tree_builder.h"
+#include "binding/binding_sized_tree_builder.h"
 #include "diagnostics/format.h"
 
 namespace Tesk {
@@ -266,104 +266,96 @@ class MessagePackInput {
   }
 };
 
-// Builds the tree bottom-up (BindingTreeBuilder): the usual way. Reports
-// `repeatedName` when a map names a key twice, which it cannot build.
-class BottomUpReader : public MessagePackInput<BottomUpReader> {
+// Builds the tree in place (BindingSizedTreeBuilder): the usual way. A
+// container's items are read in a call of their own, one level of recursion
+// per level of nesting (at most kMaxMessagePackDepth). Reports `repeatedName`
+// when a map names a key twice, which it cannot build.
+class InPlaceReader : public MessagePackInput<InPlaceReader> {
  public:
-  BottomUpReader(const uint8_t* bytes, size_t count, BindingResult& result)
+  InPlaceReader(const uint8_t* bytes, size_t count, BindingResult& result)
       : MessagePackInput(bytes, count, result), builder_(result.value) {}
 
   // Reads the root value into the result; returns the position reached.
   size_t Run(bool& repeatedName) {
     if (count_ == 0) return 0;
-    open_.reserve(16);
-    Next next{builder_};
-    if (!ReadValue(next)) return position_;
-    while (!open_.empty()) {
-      OpenContainer& top = open_.back();
-      if (top.next == top.count || position_ == count_) {
-        // Complete, or cut short by the end of the input: what it has is kept.
-        const bool isMap = top.isMap;
-        open_.pop_back();
-        if (!isMap) {
-          builder_.EndCollection();
-        } else if (!builder_.EndStructure()) {
-          repeatedName = true;
-          return position_;
-        }
-        continue;
-      }
-      if (!top.isMap) {
-        // Scalars in a row, without a round of the loop each (no container
-        // opens, so `top` stays valid).
-        while (top.next != top.count && position_ != count_ && !OpensContainer(bytes_[position_])) {
-          ++top.next;
-          if (!ReadValue(next)) return position_;
-        }
-        if (top.next == top.count || position_ == count_) continue;
-        ++top.next;
-        if (!ReadValue(next)) return position_;
-        continue;
-      }
-      if ((top.next++ & 1) == 0) {
-        std::string_view key;
-        if (!ReadKey(key)) return position_;
-        builder_.Key(key);
-      } else if (!ReadValue(next)) {
-        return position_;
-      }
-    }
-    builder_.Finish();
+    Target root{&result_.value, nullptr};
+    ReadValue(root);
+    repeatedName = repeatedName_;
     return position_;
   }
 
  private:
-  friend class MessagePackInput<BottomUpReader>;
+  friend class MessagePackInput<InPlaceReader>;
+  using Builder = BindingSizedTreeBuilder;
 
-  // The builder's next value, as a target of ReadValue.
-  struct Next {
-    BindingTreeBuilder& builder;
-    void SetBool(bool value) { builder.Bool(value); }
-    void SetSigned(int64_t value) { builder.Signed(value); }
-    void SetUnsigned(uint64_t value) { builder.Unsigned(value); }
-    void SetFloat(double value) { builder.Float(value); }
-    void SetString(std::string_view text) { builder.String(text); }
-    void SetBlob(std::span<const uint8_t> bytes) { builder.Blob(bytes); }
-  };
-  struct OpenContainer {
-    uint64_t count;  // items announced: elements, or two per pair of a map
-    uint64_t next;   // the index of the next item
-    bool isMap;
+  // A value to write, and where the structures in it stand.
+  struct Target {
+    BindingProperty* value;
+    Builder::Name place;
+    void SetBool(bool v) { value->SetBool(v); }
+    void SetSigned(int64_t v) { value->SetSigned(v); }
+    void SetUnsigned(uint64_t v) { value->SetUnsigned(v); }
+    void SetFloat(double v) { value->SetFloat(v); }
+    void SetString(std::string_view text) { value->SetString(text); }
+    void SetBlob(std::span<const uint8_t> bytes) { value->SetBlob(bytes); }
   };
 
-  [[nodiscard]] static bool OpensContainer(uint8_t format) {
-    return (format >= 0x80 && format <= 0x9F) || (format >= 0xDC && format <= 0xDF);
+  [[nodiscard]] size_t OpenLevels() const { return depth_; }
+  static void Nil(Target&) {}  // the value is empty already
+
+  bool Open(Target& target, bool isMap, uint32_t count) {
+    ++depth_;
+    const bool read = isMap ? ReadMap(target, count) : ReadArray(target, count);
+    --depth_;
+    return read;
   }
-  [[nodiscard]] size_t OpenLevels() const { return open_.size(); }
-  void Nil(Next&) { builder_.Empty(); }
-  // A map's pairs wait on the builder's stack as they come. An array's
-  // elements go straight into a block of the announced size, as long as the
-  // rest of the input could hold them (each takes a byte at least) and all
-  // such blocks together stay within the input's size, so that nested hostile
-  // counts cost no more than the items they would really hold; a larger one
-  // waits on the stack too.
-  bool Open(Next&, bool isMap, uint32_t count) {
-    if (isMap) {
-      builder_.StartStructure();
-    } else if (count <= count_ - position_ && count <= reserveBudget_ &&
-               count <= kMaxCollectionSize) {
-      reserveBudget_ -= count;
-      builder_.StartCollection(count);
-    } else {
-      builder_.StartCollection();
+
+  // Room for `count` items announced, but never for more than the rest of the
+  // input could hold (each takes `itemBytes` at least), and never for more
+  // items in all than the input has bytes: nested hostile counts then cost no
+  // more than the items they would really hold. A container that turns out
+  // larger grows.
+  uint32_t Room(uint32_t count, size_t itemBytes) {
+    uint64_t room = (count_ - position_) / itemBytes;
+    if (room > count) room = count;
+    if (room > reserveBudget_) room = reserveBudget_;
+    if (room > kMaxCollectionSize) room = kMaxCollectionSize;
+    reserveBudget_ -= room;
+    return static_cast<uint32_t>(room);
+  }
+
+  // Input that ends inside a container is not an error: it keeps what it has.
+  bool ReadArray(Target& target, uint32_t count) {
+    Builder::Container collection = builder_.OpenCollection(Room(count, 1), target.place);
+    for (uint32_t i = 0; i != count && position_ != count_; ++i) {
+      Target element{&builder_.AddElement(collection), target.place};
+      if (!ReadValue(element)) return false;
     }
-    open_.push_back({isMap ? uint64_t{count} * 2 : uint64_t{count}, 0, isMap});
+    Builder::CloseCollection(collection, *target.value);
     return true;
   }
 
-  BindingTreeBuilder builder_;
-  uint64_t reserveBudget_ = count_;  // elements that may still be allocated ahead
-  std::vector<OpenContainer> open_;
+  bool ReadMap(Target& target, uint32_t count) {
+    Builder::Container structure = builder_.OpenStructure(Room(count, 2), target.place);
+    for (uint32_t i = 0; i != count && position_ != count_; ++i) {
+      std::string_view key;
+      if (!ReadKey(key)) return false;
+      if (position_ == count_) break;  // a key without its value
+      const Builder::Name name = builder_.MemberName(structure, key);
+      Target member{&builder_.AddMember(structure, name), name};
+      if (!ReadValue(member)) return false;
+    }
+    if (!builder_.CloseStructure(structure, *target.value)) {
+      repeatedName_ = true;
+      return false;
+    }
+    return true;
+  }
+
+  Builder builder_;
+  uint64_t reserveBudget_ = count_;  // items that may still be reserved ahead
+  unsigned depth_ = 0;
+  bool repeatedName_ = false;
 };
 
 // Builds the tree top-down through Element and MemberRef, for a document whose
@@ -447,7 +439,7 @@ class MergingReader : public MessagePackInput<MergingReader> {
 MessagePackReadResult ReadMessagePack(const uint8_t* bytes, size_t count) {
   MessagePackReadResult read;
   bool repeatedName = false;
-  read.position = BottomUpReader(bytes, count, read.result).Run(repeatedName);
+  read.position = InPlaceReader(bytes, count, read.result).Run(repeatedName);
   if (!repeatedName) return read;
   // Rare: a key given twice in one map. Read again, merging as it goes.
   MessagePackReadResult merged;
