@@ -50,9 +50,8 @@ bool BindingSizedTreeBuilder::CloseStructure(const Container& structure, Binding
   const uint32_t count = items->size;
   if (count != 0) {
     MemberSlot* const members = BindingInternal::MembersOf(items);
-    const uint32_t* order = shapes_.OrderOf(members, count);
+    const uint32_t* order = shapes_.OrderOf(structure.shape, members, count);
     if (order == nullptr) return false;
-    BindingInternal::MemberShapes::Remember(structure.expected, structure.place, members, count);
     uint32_t first = 0;
     while (first < count && order[first] == first) ++first;
     if (first != count) {

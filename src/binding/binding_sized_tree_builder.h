@@ -32,13 +32,13 @@ class BindingSizedTreeBuilder {
  public:
   // An interned member name; also where a structure stands: its own name,
   // else (an element, or the root) that of the nearest named container above.
+  // Structures in one place are expected to have the names of the last one.
   using Name = BindingInternal::InternedString*;
 
   // A container being filled, kept by the reader until it closes.
   struct Container {
     BindingInternal::ArrayHeader* items;
-    Name place;
-    BindingInternal::MemberShapes::Place* expected;  // a structure's: the names expected
+    BindingInternal::MemberShapes::Cursor shape;  // a structure's: its names so far
   };
 
   // `root` must be an empty root value; the reader writes the root value into it.
@@ -47,10 +47,10 @@ class BindingSizedTreeBuilder {
   BindingSizedTreeBuilder& operator=(const BindingSizedTreeBuilder&) = delete;
 
   // A collection with room for `capacity` elements (at most kMaxCollectionSize).
-  [[nodiscard]] Container OpenCollection(uint32_t capacity, Name place) {
+  [[nodiscard]] Container OpenCollection(uint32_t capacity) {
     return {
         capacity == 0 ? BindingInternal::EmptyArray() : NewBlock(capacity, sizeof(BindingProperty)),
-        place, nullptr};
+        {}};
   }
   // The next element: an empty value of the tree, to be written once.
   [[nodiscard, gnu::always_inline]] BindingProperty& AddElement(Container& collection) {
@@ -69,12 +69,12 @@ class BindingSizedTreeBuilder {
   [[nodiscard]] Container OpenStructure(uint32_t capacity, Name place) {
     return {capacity == 0 ? BindingInternal::EmptyArray()
                           : NewBlock(capacity, sizeof(BindingInternal::MemberSlot)),
-            place, shapes_.PlaceOf(place)};
+            shapes_.Open(place)};
   }
   // The name of the structure's next member, from `text` cut at its first NUL.
-  [[nodiscard]] Name MemberName(const Container& structure, std::string_view text) {
-    return BindingInternal::MemberShapes::Name(structure.expected, structure.place,
-                                               structure.items->size, text, storage_);
+  [[nodiscard]] Name MemberName(Container& structure, std::string_view text) {
+    return BindingInternal::MemberShapes::Name(structure.shape, structure.items->size, text,
+                                               storage_);
   }
   // The next member, named `name` (from MemberName): an empty value to be written once.
   [[nodiscard, gnu::always_inline]] BindingProperty& AddMember(Container& structure, Name name) {
@@ -86,6 +86,25 @@ class BindingSizedTreeBuilder {
     member->name = name;
     return Fresh(&member->value);
   }
+  // Writers of a value from AddElement or AddMember, or of the root, while
+  // it is still empty: nothing to release first.
+  static void WriteBool(BindingProperty& fresh, bool value) {
+    fresh.SetKind(BindingPropertyKind::Bool);
+    fresh.payload_.unsignedValue = value ? 1 : 0;
+  }
+  static void WriteSigned(BindingProperty& fresh, int64_t value) {
+    fresh.SetKind(BindingPropertyKind::Signed);
+    fresh.payload_.signedValue = value;
+  }
+  static void WriteUnsigned(BindingProperty& fresh, uint64_t value) {
+    fresh.SetKind(BindingPropertyKind::Unsigned);
+    fresh.payload_.unsignedValue = value;
+  }
+  static void WriteFloat(BindingProperty& fresh, double value) {
+    fresh.SetKind(BindingPropertyKind::Float);
+    fresh.payload_.floatValue = value;
+  }
+
   // Puts the members in name order and makes `target` (an empty value of this
   // tree) the structure; false when a name is given twice.
   [[nodiscard]] bool CloseStructure(const Container& structure, BindingProperty& target);

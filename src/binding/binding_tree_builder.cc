@@ -25,41 +25,24 @@ BindingTreeBuilder::BindingTreeBuilder(BindingProperty& root)
 
 void BindingTreeBuilder::Key(std::string_view name) {
   // A name not taken by a value (a key the reader saw twice in a row cannot
-  // happen in JSON or MessagePack) would only be dropped by the next one.
-  if (expectedHere_ != nullptr) {
-    const Open& open = open_.back();
-    pendingName_ = BindingInternal::MemberShapes::Name(expectedHere_, open.place,
-                                                       stack_.size() - open.base, name, storage_);
-  } else {
-    pendingName_ = storage_.InternName(BindingInternal::CutAtNul(name));
-  }
+  // happen in JSON) would only be dropped by the next one.
+  Open& open = open_.back();
+  pendingName_ =
+      BindingInternal::MemberShapes::Name(open.shape, stack_.size() - open.base, name, storage_);
 }
 
-void BindingTreeBuilder::PushOpen(ArrayHeader* direct, bool structure) {
+void BindingTreeBuilder::PushOpen(bool structure) {
   InternedString* place = pendingName_;
   if (place == nullptr && !open_.empty()) place = open_.back().place;
-  expectedHere_ = structure ? shapes_.PlaceOf(place) : nullptr;
-  open_.push_back(
-      {static_cast<uint32_t>(stack_.size()), pendingName_, place, direct, expectedHere_});
+  BindingInternal::MemberShapes::Cursor shape{};
+  if (structure) shape = shapes_.Open(place);
+  open_.push_back({static_cast<uint32_t>(stack_.size()), pendingName_, place, structure, shape});
   pendingName_ = nullptr;
-  direct_ = direct;
 }
 
-void BindingTreeBuilder::StartCollection() { PushOpen(nullptr, false); }
+void BindingTreeBuilder::StartCollection() { PushOpen(false); }
 
-void BindingTreeBuilder::StartCollection(uint32_t expected) {
-  ArrayHeader* items = EmptyArray();
-  if (expected != 0) {
-    if (expected > kMaxCollectionSize) throw std::length_error("vector<T> too long");
-    items = static_cast<ArrayHeader*>(
-        storage_.AllocateBlock(sizeof(ArrayHeader) + expected * sizeof(BindingProperty)));
-    items->size = 0;
-    items->capacity = expected;
-  }
-  PushOpen(items, false);
-}
-
-void BindingTreeBuilder::StartStructure() { PushOpen(nullptr, true); }
+void BindingTreeBuilder::StartStructure() { PushOpen(true); }
 
 void BindingTreeBuilder::PushContainer(BindingPropertyKind kind, ArrayHeader* items,
                                        InternedString* name) {
@@ -72,8 +55,6 @@ void BindingTreeBuilder::PushContainer(BindingPropertyKind kind, ArrayHeader* it
 BindingTreeBuilder::Open BindingTreeBuilder::Close(size_t& count) {
   const Open open = open_.back();
   open_.pop_back();
-  direct_ = open_.empty() ? nullptr : open_.back().direct;
-  expectedHere_ = open_.empty() ? nullptr : open_.back().expected;
   count = stack_.size() - open.base;
   if (count > kMaxCollectionSize) throw std::length_error("vector<T> too long");
   return open;
@@ -82,10 +63,6 @@ BindingTreeBuilder::Open BindingTreeBuilder::Close(size_t& count) {
 void BindingTreeBuilder::EndCollection() {
   size_t count;
   const Open open = Close(count);
-  if (open.direct != nullptr) {
-    PushContainer(BindingPropertyKind::Collection, open.direct, open.name);
-    return;
-  }
   ArrayHeader* items = EmptyArray();
   if (count != 0) {
     items = static_cast<ArrayHeader*>(
@@ -108,9 +85,8 @@ bool BindingTreeBuilder::EndStructure() {
   if (count != 0) {
     // Members in byte-wise name order, each name once.
     const Slot* const first = &stack_[open.base];
-    const uint32_t* order = shapes_.OrderOf(first, count);
+    const uint32_t* order = shapes_.OrderOf(open.shape, first, count);
     if (order == nullptr) return false;
-    BindingInternal::MemberShapes::Remember(open.expected, open.place, first, count);
     items = static_cast<ArrayHeader*>(
         storage_.AllocateBlock(sizeof(ArrayHeader) + count * sizeof(MemberSlot)));
     items->size = items->capacity = static_cast<uint32_t>(count);

@@ -1,5 +1,6 @@
 // BindingTreeBuilder: builds a value tree bottom-up for a reader that sees the
-// values in document order (JSON, MessagePack). Values wait on a stack until
+// values in document order and learns a container's size only at its end
+// (JSON; a reader told sizes ahead uses BindingSizedTreeBuilder). Values wait on a stack until
 // their container closes; the container then takes one block of the exact
 // size, and a structure's members are sorted once. Nothing grows, nothing is
 // searched while reading.
@@ -46,10 +47,6 @@ class BindingTreeBuilder {
   void Key(std::string_view name);
 
   void StartCollection();
-  // A collection whose size the reader knows ahead (MessagePack announces
-  // it): its elements are written straight into a block of that many. At
-  // most `expected` elements may follow; fewer leave the rest unused.
-  void StartCollection(uint32_t expected);
   void EndCollection();
   void StartStructure();
   // False when the structure named a member twice: the build cannot go on.
@@ -73,30 +70,21 @@ class BindingTreeBuilder {
     // nearest container that has one. Its names are expected to be those of
     // the last structure closed in the same place.
     BindingInternal::InternedString* place;
-    // The block a collection of known size is filled in; null while its
-    // items wait on the stack.
-    BindingInternal::ArrayHeader* direct;
-    BindingInternal::MemberShapes::Place* expected;  // for a structure: its place's names
+    bool structure;
+    BindingInternal::MemberShapes::Cursor shape;  // a structure's: its names so far
   };
 
   // Ends the innermost container; `count` its items waiting on the stack.
   Open Close(size_t& count);
   [[gnu::always_inline]] BindingProperty& Push() {
-    BindingProperty* value;
-    if (direct_ != nullptr) {
-      value = BindingInternal::ElementsOf(direct_) + direct_->size++;
-      pendingName_ = nullptr;
-    } else {
-      Slot& slot = stack_.emplace_back();
-      slot.name = pendingName_;
-      pendingName_ = nullptr;
-      value = reinterpret_cast<BindingProperty*>(slot.value);
-    }
-    value = new (value) BindingProperty();
+    Slot& slot = stack_.emplace_back();
+    slot.name = pendingName_;
+    pendingName_ = nullptr;
+    auto* value = new (slot.value) BindingProperty();
     value->MakeChildOf(&storage_);
     return *value;
   }
-  void PushOpen(BindingInternal::ArrayHeader* direct, bool structure);
+  void PushOpen(bool structure);
   static BindingProperty& ValueOf(Slot& slot) {
     return *std::launder(reinterpret_cast<BindingProperty*>(slot.value));
   }
