@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string_view>
 
 #include "codecs/msgpack_reader.h"
 
@@ -32,6 +33,26 @@ unsigned Depth(const Tesk::BindingProperty& value) {
     return 0;
   }
   return deepest + 1;
+}
+
+// Whether every structure in `value` has its members in byte-wise name order,
+// each name once: what lookups by name rely on.
+bool NamesInOrder(const Tesk::BindingProperty& value) {
+  if (value.Kind() == Tesk::BindingPropertyKind::Collection) {
+    for (const Tesk::BindingProperty& element : value.Elements()) {
+      if (!NamesInOrder(element)) return false;
+    }
+  } else if (value.Kind() == Tesk::BindingPropertyKind::Structure) {
+    bool first = true;
+    std::string_view previous;
+    for (const auto member : value.Members()) {
+      if (!first && !(previous < member.name)) return false;
+      if (!NamesInOrder(member.value)) return false;
+      previous = member.name;
+      first = false;
+    }
+  }
+  return true;
 }
 
 // Deep equality with floats compared by their bits, so that NaN equals itself.
@@ -93,6 +114,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
   Require(read.position > 0, "a value was read from no bytes");
   Require(Depth(read.result.value) <= Tesk::kMaxMessagePackDepth, "nesting beyond the limit");
+  Require(NamesInOrder(read.result.value), "members out of name order or named twice");
   if (read.position < size) {
     // The root ended before the input did: bytes after it change nothing.
     const Tesk::MessagePackReadResult prefix = Tesk::ReadMessagePack(data, read.position);

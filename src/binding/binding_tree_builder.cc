@@ -36,7 +36,7 @@ void BindingTreeBuilder::PushOpen(bool structure) {
   if (place == nullptr && !open_.empty()) place = open_.back().place;
   BindingInternal::MemberShapes::Cursor shape{};
   if (structure) shape = shapes_.Open(place);
-  open_.push_back({static_cast<uint32_t>(stack_.size()), pendingName_, place, structure, shape});
+  open_.push_back({static_cast<uint32_t>(stack_.size()), pendingName_, place, shape});
   pendingName_ = nullptr;
 }
 

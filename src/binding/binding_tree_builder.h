@@ -70,7 +70,6 @@ class BindingTreeBuilder {
     // nearest container that has one. Its names are expected to be those of
     // the last structure closed in the same place.
     BindingInternal::InternedString* place;
-    bool structure;
     BindingInternal::MemberShapes::Cursor shape;  // a structure's: its names so far
   };
 
@@ -98,8 +97,6 @@ class BindingTreeBuilder {
   std::vector<Slot> stack_;
   std::vector<Open> open_;
   BindingInternal::InternedString* pendingName_ = nullptr;
-  BindingInternal::ArrayHeader* direct_ = nullptr;                // the innermost open container's
-  BindingInternal::MemberShapes::Place* expectedHere_ = nullptr;  // the innermost open container's
   BindingInternal::MemberShapes shapes_;
 };
 

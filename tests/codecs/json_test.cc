@@ -281,6 +281,9 @@ TEST(ParseJson, BuildsValuesThatWriteBack) {
       {"same names in other places",
        "{\"x\":{\"b\":1,\"a\":2},\"y\":{\"a\":3,\"c\":4},\"z\":[{\"b\":5,\"a\":6},{\"c\":7}]}",
        "{\"x\":{\"a\":2,\"b\":1},\"y\":{\"a\":3,\"c\":4},\"z\":[{\"a\":6,\"b\":5},{\"c\":7}]}"},
+      {"a structure closing in the place of the one that holds it",
+       "[{\"x\":{\"b\":1,\"x\":2}},{\"x\":{\"b\":1,\"x\":{\"z\":2,\"y\":3}}}]",
+       "[{\"x\":{\"b\":1,\"x\":2}},{\"x\":{\"b\":1,\"x\":{\"y\":3,\"z\":2}}}]"},
   };
   for (const RoundTripCase& c : cases) {
     SCOPED_TRACE(c.what);

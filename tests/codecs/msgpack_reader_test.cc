@@ -137,12 +137,55 @@ const ReadCase kPartialReads[] = {
     {"inner map cut after a key", {0x91, 0x81, 0xA1, 'a'}, "[{}]", 4},
     {"array 32 announcing 2^32-1", {0xDD, 0xFF, 0xFF, 0xFF, 0xFF, 0x01, 0x02}, "[1,2]", 7},
     {"map 32 announcing 2^32-1", {0xDF, 0xFF, 0xFF, 0xFF, 0xFF, 0xA1, 'a', 0x01}, "{\"a\":1}", 8},
+    // The outer arrays claim all the room the input allows ahead: the inner
+    // containers then hold more than was reserved for them and grow.
+    {"array beyond the room reserved",
+     {0xDD, 0xFF, 0xFF, 0xFF, 0xFF, 0xDD, 0xFF, 0xFF, 0xFF, 0xFF, 0x93, 0x01, 0x02, 0x03},
+     "[[[1,2,3]]]",
+     14},
+    {"map beyond the room reserved",
+     {0xDD, 0xFF, 0xFF, 0xFF, 0xFF, 0xDD, 0xFF, 0xFF, 0xFF, 0xFF,
+      0x83, 0xA1, 'c',  0x01, 0xA1, 'a',  0x02, 0xA1, 'b',  0x03},
+     "[[{\"a\":2,\"b\":3,\"c\":1}]]",
+     20},
     // Doubled in 32 bits, 2^31 pairs would announce no items at all.
     {"map 32 announcing 2^31 pairs",
      {0xDF, 0x80, 0x00, 0x00, 0x00, 0xA1, 'a', 0x01},
      "{\"a\":1}",
      8},
 };
+
+// Records of one shape are put in order by what the reader remembers of the
+// last one in the same place: records that differ from it must not take its order.
+const ReadCase kShapes[] = {
+    {"records of one shape, then another, then the first",
+     {0x93, 0x82, 0xA1, 'b',  0x01, 0xA1, 'a', 0x02, 0x82, 0xA1, 'b',
+      0x03, 0xA1, 'c',  0x04, 0x82, 0xA1, 'b', 0x05, 0xA1, 'a',  0x06},
+     "[{\"a\":2,\"b\":1},{\"b\":3,\"c\":4},{\"a\":6,\"b\":5}]",
+     22},
+    {"a record with fewer and with more names",
+     {0x93, 0x82, 0xA1, 'b', 0x01, 0xA1, 'a', 0x02, 0x81, 0xA1, 'b',
+      0x03, 0x83, 0xA1, 'b', 0x05, 0xA1, 'a', 0x06, 0xA1, '0',  0x07},
+     "[{\"a\":2,\"b\":1},{\"b\":3},{\"0\":7,\"a\":6,\"b\":5}]",
+     22},
+    // The inner "x" closes in the place of the outer "x" while the outer one
+    // is read, and leaves its names there: the outer one, although every one
+    // of its names came where the first record had them, must not take the
+    // inner one's order.
+    {"a structure inside one of the same place",
+     {0x92, 0x81, 0xA1, 'x',  0x82, 0xA1, 'b',  0x01, 0xA1, 'x',  0x02, 0x81, 0xA1, 'x',
+      0x82, 0xA1, 'b',  0x01, 0xA1, 'x',  0x82, 0xA1, 'z',  0x02, 0xA1, 'y',  0x03},
+     "[{\"x\":{\"b\":1,\"x\":2}},{\"x\":{\"b\":1,\"x\":{\"y\":3,\"z\":2}}}]",
+     27},
+    {"a repeated name in a record of a known shape",
+     {0x92, 0x82, 0xA1, 'b', 0x01, 0xA1, 'a', 0x02, 0x82, 0xA1, 'b', 0x03, 0xA1, 'b', 0x04},
+     "[{\"a\":2,\"b\":1},{\"b\":4}]",
+     15},
+};
+
+TEST(ReadMessagePack, StructuresOfOneShapeAndTheirVariants) {
+  for (const ReadCase& c : kShapes) ExpectReads(c);
+}
 
 TEST(ReadMessagePack, StopsAtTheEndOfTheRootOrKeepsWhatWasRead) {
   for (const ReadCase& c : kPartialReads) ExpectReads(c);
