@@ -80,6 +80,30 @@ MemberPosition FindMember(const MemberSlot* members, uint32_t count, std::string
   return {low, false};
 }
 
+// The same for a name interned in the storage of the members: a name is
+// interned once per storage, so the same name is the same entry.
+MemberPosition FindMember(const MemberSlot* members, uint32_t count, const InternedString& name) {
+  uint32_t low = 0;
+  uint32_t high = count;
+  if (count != 0) {
+    const InternedString* last = members[count - 1].name;
+    if (last == &name) return {count - 1, true};
+    if (BindingInternal::NameBefore(*last, name)) return {count, false};
+    high = count - 1;
+  }
+  while (low < high) {
+    const uint32_t middle = low + (high - low) / 2;
+    const InternedString* at = members[middle].name;
+    if (at == &name) return {middle, true};
+    if (BindingInternal::NameBefore(*at, name)) {
+      low = middle + 1;
+    } else {
+      high = middle;
+    }
+  }
+  return {low, false};
+}
+
 }  // namespace
 
 // Deep copies into one storage. Member names from another storage are interned
@@ -678,17 +702,26 @@ void BindingProperty::GrowArray(uint32_t capacity, size_t itemBytes) {
 
 BindingProperty& BindingProperty::MemberRef(std::string_view name) {
   MakeStructure();
-  name = CutAtNul(name);
-  ArrayHeader* header = payload_.array;
-  const MemberPosition at = FindMember(MembersOf(header), header->size, name);
-  if (at.found) return MembersOf(header)[at.index].value;
   BindingStorage& storage = *Storage();
+  ArrayHeader* header = payload_.array;
+  // A name given at the address the storage last interned it from (a
+  // literal, a registry's field name) is found without cutting or hashing it.
+  InternedString* const known = name.empty() ? nullptr : storage.KnownName(name);
+  if (known == nullptr) name = CutAtNul(name);
+  const MemberPosition at = known != nullptr ? FindMember(MembersOf(header), header->size, *known)
+                                             : FindMember(MembersOf(header), header->size, name);
+  if (at.found) return MembersOf(header)[at.index].value;
   if (header->size == header->capacity) {
     if (header->capacity >= kMaxCollectionSize) throw std::length_error(kLengthError);
     GrowArray(GrownCapacity(header->capacity, header->size + 1), sizeof(MemberSlot));
     header = payload_.array;
   }
-  InternedString* interned = storage.InternName(name);
+  InternedString* interned = known;
+  if (interned != nullptr) {
+    BindingStorage::AddReference(interned);
+  } else {
+    interned = storage.InternName(name);
+  }
   MemberSlot* members = MembersOf(header);
   MemberSlot* slot = members + at.index;
   // Members hold no pointer into themselves: the later ones move up by bytes.

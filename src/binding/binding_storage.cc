@@ -261,16 +261,13 @@ void BindingStorage::FreeLarge(void* memory) noexcept {
 
 InternedString* BindingStorage::InternName(std::string_view name) {
   if (name.empty()) return BindingInternal::EmptyInterned();
-  const uint64_t address = reinterpret_cast<uintptr_t>(name.data());
-  RecentName& recent = recent_[(address * 0x9E3779B97F4A7C15ull) >> 59];
   // The same address may hold another text by now: the bytes decide.
-  if (recent.text == name.data() && recent.entry->length == name.size() &&
-      SameBytes(recent.entry->text, name.data(), name.size())) {
-    ++recent.entry->references;
-    return recent.entry;
+  if (InternedString* known = KnownName(name)) {
+    ++known->references;
+    return known;
   }
   InternedString* entry = InternHashed(name, BindingInternal::NameHash(name));
-  recent = {name.data(), entry};
+  recent_[RecentSlot(name.data())] = {name.data(), entry};
   return entry;
 }
 

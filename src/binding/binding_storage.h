@@ -14,6 +14,7 @@
 #include <string_view>
 
 #include "binding/internal/binding_blocks.h"
+#include "binding/internal/name_bytes.h"
 
 #if defined(__SANITIZE_ADDRESS__)
 #define KTX_BINDING_POISON 1
@@ -80,6 +81,16 @@ class BindingStorage {
   // given again at the same address (a literal, a registry's field name) is
   // found without hashing it.
   [[nodiscard]] BindingInternal::InternedString* InternName(std::string_view name);
+  // The entry InternName last gave for a text at the address of `name` (not
+  // empty), when it still holds those bytes; null otherwise. No reference is added.
+  [[nodiscard]] BindingInternal::InternedString* KnownName(std::string_view name) const {
+    const RecentName& recent = recent_[RecentSlot(name.data())];
+    if (recent.text == name.data() && recent.entry->length == name.size() &&
+        BindingInternal::SameBytes(recent.entry->text, name.data(), name.size())) {
+      return recent.entry;
+    }
+    return nullptr;
+  }
   // Another reference to an entry of another storage's table, reusing its hash.
   [[nodiscard]] BindingInternal::InternedString* Intern(
       const BindingInternal::InternedString& entry);
@@ -157,6 +168,9 @@ class BindingStorage {
     BindingInternal::InternedString* entry = nullptr;
   };
   static constexpr size_t kRecentNames = 32;
+  static size_t RecentSlot(const char* text) {
+    return (reinterpret_cast<uintptr_t>(text) * 0x9E3779B97F4A7C15ull) >> 59;
+  }
   RecentName recent_[kRecentNames];
   void* allocation_ = nullptr;  // the heap block this storage was placed in
   alignas(16) char inlineChunk_[kInlineChunkBytes];

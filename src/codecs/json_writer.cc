@@ -40,8 +40,6 @@ constexpr auto kEscapes = [] {
   return table;
 }();
 
-// The text being written: a cursor into the result string, which grows by
-// doubling ahead of each token; Finish cuts it to what was written.
 // The text being written, laid out in a scratch buffer (whose pages are
 // usually warm already) and copied once into the result when done.
 class TextOutput {

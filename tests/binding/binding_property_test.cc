@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstring>
 #include <limits>
 #include <stdexcept>
 #include <string>
@@ -162,6 +163,19 @@ TEST(BindingProperty, MembersAreInByteWiseNameOrder) {
   EXPECT_TRUE(value.RemoveMember("ab"));
   EXPECT_FALSE(value.RemoveMember("ab"));
   EXPECT_FALSE(value.HasMember("ab"));
+
+  // Names given from one buffer whose text changes: the storage recognises a
+  // name by its address, but the bytes decide.
+  BindingProperty fromBuffer;
+  char name[4] = "b";
+  fromBuffer.MemberRef(name).SetSigned(1);
+  std::memcpy(name, "a", 2);
+  fromBuffer.MemberRef(name).SetSigned(2);
+  std::memcpy(name, "b\0x", 4);
+  fromBuffer.MemberRef(std::string_view(name, 3)).SetSigned(3);
+  EXPECT_EQ(MemberNames(fromBuffer), (std::vector<std::string>{"a", "b"}));
+  EXPECT_EQ(fromBuffer.Member("a").GetSigned(), 2);
+  EXPECT_EQ(fromBuffer.Member("b").GetSigned(), 3);
 }
 
 TEST(BindingProperty, ReadOnlyLookupsNeverChangeTheValue) {

@@ -37,8 +37,15 @@ ScratchBuffer::~ScratchBuffer() {
   auto* block = static_cast<Block*>(block_);
   if (block == nullptr) return;
   if (block->capacity > kMaxKeptBytes) {
-    Memory::Free(block);
-    return;
+    // Kept cut down to the largest size kept: its first pages stay warm for
+    // the next large text, and shrinking a large block does not copy it.
+    auto* kept = static_cast<Block*>(Memory::Reallocate(block, sizeof(Block) + kMaxKeptBytes));
+    if (kept == nullptr) {
+      Memory::Free(block);
+      return;
+    }
+    block = kept;
+    block->capacity = kMaxKeptBytes;
   }
   Memory::Free(kept.exchange(block, std::memory_order_acq_rel));
 }

@@ -5,8 +5,8 @@
 //
 // A large block freshly taken from the system costs a page fault per page on
 // first touch, which for a document of a few MiB is more than reading or
-// writing it. So one released block (up to kMaxKeptBytes) is kept
-// process-wide and handed to the next buffer; the exchange is lock-free, so
+// writing it. So one released block (a larger one cut down to kMaxKeptBytes)
+// is kept process-wide and handed to the next buffer; the exchange is lock-free, so
 // buffers on several threads never wait for each other (a thread that finds
 // no block kept allocates one). The kept block is freed when the library
 // unloads.
