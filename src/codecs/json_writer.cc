@@ -167,12 +167,25 @@ class JsonTextWriter {
     out_.Put(close);
   }
 
+  // The line break and four spaces per level. Indented text has a line per
+  // value, so this runs as often as values are written: the usual one-byte
+  // break is stored directly and the spaces go sixteen at a time, with room
+  // reserved for the last block to run past the indentation (the next token
+  // overwrites it).
   void Indent(size_t depth) {
-    char* at = out_.Reserve(lineBreak_.size() + depth * 4);
-    std::memcpy(at, lineBreak_.data(), lineBreak_.size());
-    at += lineBreak_.size();
-    std::memset(at, ' ', depth * 4);
-    out_.Advance(at + depth * 4);
+    static constexpr char kSpaces[16] = {' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ',
+                                         ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' '};
+    const size_t spaces = depth * 4;
+    char* at = out_.Reserve(lineBreak_.size() + spaces + sizeof kSpaces);
+    if (lineBreak_.size() == 1) {
+      *at++ = lineBreak_[0];
+    } else {
+      std::memcpy(at, lineBreak_.data(), lineBreak_.size());
+      at += lineBreak_.size();
+    }
+    for (size_t i = 0; i < spaces; i += sizeof kSpaces)
+      std::memcpy(at + i, kSpaces, sizeof kSpaces);
+    out_.Advance(at + spaces);
   }
 
   void WriteString(std::string_view text) {
