@@ -21,11 +21,13 @@ function(ktx_target_defaults target)
   endif()
 endfunction()
 
-# A static library of one src/ folder: sources, public include root src/.
+# A static library of one src/ folder: sources, public include root src/ (the
+# SDK's include folder once installed).
 function(ktx_library name)
   cmake_parse_arguments(ARG "" "" "SOURCES;DEPENDS;PRIVATE_DEPENDS" ${ARGN})
   add_library(${name} STATIC ${ARG_SOURCES})
-  target_include_directories(${name} PUBLIC ${PROJECT_SOURCE_DIR}/src)
+  target_include_directories(${name} PUBLIC $<BUILD_INTERFACE:${PROJECT_SOURCE_DIR}/src>)
+  target_compile_features(${name} PUBLIC cxx_std_20)
   target_link_libraries(${name} PUBLIC ${ARG_DEPENDS} PRIVATE ${ARG_PRIVATE_DEPENDS})
   ktx_target_defaults(${name})
 endfunction()

@@ -34,7 +34,7 @@ if(NOT TARGET ktx_libyaml)
 
   file(GLOB _ktx_libyaml_sources "${_ktx_libyaml_dir}/src/*.c")
   add_library(ktx_libyaml STATIC ${_ktx_libyaml_sources})
-  target_include_directories(ktx_libyaml SYSTEM PUBLIC "${_ktx_libyaml_dir}/include")
+  target_include_directories(ktx_libyaml SYSTEM PUBLIC "$<BUILD_INTERFACE:${_ktx_libyaml_dir}/include>")
   target_compile_definitions(ktx_libyaml
     PUBLIC YAML_DECLARE_STATIC
     PRIVATE

@@ -29,11 +29,26 @@ std::string ProgramFolder() {
   return path;
 }
 
+// `built` when it exists, else `installed`.
+std::string BuiltOrInstalled(std::string built, std::string installed) {
+  return access(built.c_str(), F_OK) == 0 ? built : installed;
+}
+
 }  // namespace
 
-std::string DefaultPluginPath() { return ProgramFolder() + "ktx-be-tav-personalized-offers.so"; }
+std::string DefaultPluginPath() {
+  constexpr const char* kPlugin = "ktx-be-tav-personalized-offers.so";
+  return BuiltOrInstalled(ProgramFolder() + kPlugin, ProgramFolder() + "../lib/" + kPlugin);
+}
 
-std::string DefaultWebFolder() { return ProgramFolder() + "web"; }
+std::string DefaultWebFolder() {
+  return BuiltOrInstalled(ProgramFolder() + "web", ProgramFolder() + "../share/ktx-host/web");
+}
+
+std::string DefaultDocsFolder() {
+  return BuiltOrInstalled(ProgramFolder() + "../share/ktx-host/swagger-ui",
+                          "/var/cache/ktx/swagger-ui/node_modules/swagger-ui-dist");
+}
 
 DevHost::DevHost(HostOptions options)
     : options_(std::move(options)),
@@ -116,7 +131,8 @@ bool DevHost::Start(std::string& error) {
                     [this](const std::string& name, const std::string& payload) {
                       return DispatchEvent(name, payload);
                     },
-                    MakeOpenApiDocument(session_.Functions(), title), options_.docsDir,
+                    MakeOpenApiDocument(session_.Functions(), title),
+                    options_.docsDir.empty() ? DefaultDocsFolder() : options_.docsDir,
                     options_.webDir.empty() ? DefaultWebFolder() : options_.webDir});
   HttpServerOptions serverOptions;
   serverOptions.port = options_.port;

@@ -73,10 +73,15 @@ class DevHost : private PluginHostServices {
   bool stopped_ = false;
 };
 
-// Where the project's plug-in is: beside the running program.
+// Where the files ktx-host needs are when no option names them: in the build
+// tree beside the running program (the build copies host/web there), in an
+// installed tree relative to its bin/ folder (cmake/install.cmake).
+// The project's plug-in: beside the program, else ../lib/.
 [[nodiscard]] std::string DefaultPluginPath();
-// Where the demo page's files are: web/ beside the running program (the build
-// copies host/web there).
+// The demo page's files: web/ beside the program, else ../share/ktx-host/web.
 [[nodiscard]] std::string DefaultWebFolder();
+// Swagger UI's files: ../share/ktx-host/swagger-ui, else the copy that
+// scripts/bootstrap.sh unpacks under /var/cache/ktx.
+[[nodiscard]] std::string DefaultDocsFolder();
 
 }  // namespace Tesk::DevHost

@@ -19,9 +19,9 @@ struct HostOptions {
   bool mock = true;
   bool demo = true;     // the demo resources
   std::string runFile;  // empty: DefaultRunFilePath()
-  std::string docsDir = "/var/cache/ktx/swagger-ui/node_modules/swagger-ui-dist";
-  std::string webDir;  // empty: DefaultWebFolder(), the demo page beside ktx-host
-  std::string token;   // empty: a random token
+  std::string docsDir;  // empty: DefaultDocsFolder(), Swagger UI's files
+  std::string webDir;   // empty: DefaultWebFolder(), the demo page beside ktx-host
+  std::string token;    // empty: a random token
   size_t bodyLimit = 1u << 20;
   unsigned readTimeoutSeconds = 30;
   int logLevel = 0;  // the lowest level of the plug-in's log lines printed

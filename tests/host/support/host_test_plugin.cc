@@ -1,11 +1,12 @@
 // A plug-in that exists only for the host's tests: a few routes that reach
 // every service of the host contract (API and HTTP requests, events both
 // ways, scheduled callbacks), built as its own shared library with the one
-// export load_host_test_routes, as the project's plug-in is.
+// export load_host_test_routes, as every plug-in is (ktx_add_plugin).
 #include <cstring>
 #include <string>
 #include <vector>
 
+#include "plugin/plugin_export.h"
 #include "plugin/plugin_loader.h"
 #include "rest/api_request.h"
 #include "rest/http_request.h"
@@ -154,7 +155,6 @@ class HostTestPlugin : public Tesk::PluginBase {
 
 }  // namespace
 
-extern "C" __attribute__((visibility("default"))) void KTX_HOST_CALL
-load_host_test_routes(Tesk::PluginLoadInfo* info) {
+KTX_PLUGIN_EXPORT void KTX_HOST_CALL load_host_test_routes(Tesk::PluginLoadInfo* info) {
   Tesk::LoadPlugin<HostTestPlugin>(info, "host-test-routes");
 }

@@ -1,6 +1,8 @@
 // The plug-in's global allocation operators: every C++ allocation of the
 // plug-in goes through the SDK allocator, so the host sees it in the plug-in's
 // memory statistics. Over-aligned forms are left to the runtime library.
+// Part of every plug-in shared library (ktx_plugin_runtime), never of the
+// static libraries that tests link.
 #include <cstddef>
 #include <new>
 
