@@ -196,7 +196,9 @@ void YamlReader::Handle(const yaml_event_t& event) {
       hasPendingKey_ = false;
       OpenNode& member = Push(open.MemberRef(pendingKey_));
       member.step.member = true;
-      member.step.name.assign(pendingKey_);
+      // The key is not needed any more: the step takes its text, and the key
+      // the step's old buffer (both are reused from node to node).
+      member.step.name.swap(pendingKey_);
     } else {
       keyPosition = true;
     }
