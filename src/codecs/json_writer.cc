@@ -40,10 +40,62 @@ constexpr auto kEscapes = [] {
   return table;
 }();
 
-// The text being written, laid out in a scratch buffer (whose pages are
-// usually warm already) and copied once into the result when done.
+// The bytes the text of `value` at `depth` is expected to take: numbers at
+// their longest, strings without escapes. For reserving a large result once.
+uint64_t ExpectedTextBytes(const BindingProperty& value, uint64_t depth, uint64_t lineBreakBytes) {
+  // Before each item and before the closing bracket, in indented text.
+  const auto lineBytes = [&](uint64_t level) {
+    return lineBreakBytes == 0 ? 0 : lineBreakBytes + level * 4;
+  };
+  switch (value.Kind()) {
+    case BindingPropertyKind::Empty:
+    case BindingPropertyKind::Bool:
+      return 5;
+    case BindingPropertyKind::Signed:
+    case BindingPropertyKind::Unsigned:
+      return 20;
+    case BindingPropertyKind::Float:
+      return 24;
+    case BindingPropertyKind::String:
+      return value.Size() + 2;
+    case BindingPropertyKind::Blob:
+      return (uint64_t{value.Size()} + 2) / 3 * 4 + 2;
+    case BindingPropertyKind::Enum:
+      return 32;
+    case BindingPropertyKind::Collection: {
+      uint64_t bytes = 2 + lineBytes(depth);
+      for (const BindingProperty& element : value.Elements()) {
+        bytes += 1 + lineBytes(depth + 1) + ExpectedTextBytes(element, depth + 1, lineBreakBytes);
+      }
+      return bytes;
+    }
+    case BindingPropertyKind::Structure: {
+      uint64_t bytes = 2 + lineBytes(depth);
+      for (const auto member : value.Members()) {
+        bytes += 1 + lineBytes(depth + 1) + member.name.size() + 4 +
+                 ExpectedTextBytes(member.value, depth + 1, lineBreakBytes);
+      }
+      return bytes;
+    }
+  }
+  return 0;
+}
+
+// The text being written. It is laid out in a scratch buffer (whose pages
+// are usually warm already) and copied once into the result. A text larger
+// than kChunkBytes is moved to the result a chunk at a time: the result's
+// room is reserved once for the whole expected text, so the scratch stays
+// small and warm and the result's pages are touched once, by the copy.
 class TextOutput {
  public:
+  static constexpr size_t kChunkBytes = size_t{1} << 20;
+  // Reserving more than this for a text that is only expected is left to
+  // the result's own growth.
+  static constexpr uint64_t kMostReserved = uint64_t{1} << 28;
+
+  TextOutput(const BindingProperty& value, std::string_view lineBreak)
+      : value_(value), lineBreak_(lineBreak) {}
+
   // Room for `count` more bytes; the pointer to write them at.
   char* Reserve(size_t count) {
     if (static_cast<size_t>(end_ - cursor_) < count) Grow(count);
@@ -56,21 +108,37 @@ class TextOutput {
     std::memcpy(at, bytes.data(), bytes.size());
     cursor_ = at + bytes.size();
   }
-  [[nodiscard]] std::string Text() const {
-    return std::string(buffer_.data(), static_cast<size_t>(cursor_ - buffer_.data()));
+  [[nodiscard]] std::string Text() {
+    const size_t used = static_cast<size_t>(cursor_ - buffer_.data());
+    if (!spilled_) return std::string(buffer_.data(), used);
+    result_.append(buffer_.data(), used);
+    return std::move(result_);
   }
 
  private:
   void Grow(size_t count) {
-    const size_t used = static_cast<size_t>(cursor_ - buffer_.data());
+    size_t used = static_cast<size_t>(cursor_ - buffer_.data());
+    if (used + count > kChunkBytes && used != 0) {
+      if (!spilled_) {
+        spilled_ = true;
+        const uint64_t expected = ExpectedTextBytes(value_, 0, lineBreak_.size());
+        if (expected <= kMostReserved) result_.reserve(static_cast<size_t>(expected));
+      }
+      result_.append(buffer_.data(), used);
+      used = 0;
+    }
     buffer_.Reserve(used + count);
     cursor_ = buffer_.data() + used;
     end_ = buffer_.data() + buffer_.capacity();
   }
 
+  const BindingProperty& value_;
+  std::string_view lineBreak_;
   ScratchBuffer buffer_;
   char* cursor_ = buffer_.data();
   char* end_ = buffer_.data() + buffer_.capacity();
+  bool spilled_ = false;  // whether the text has begun to move to result_
+  std::string result_;
 };
 
 class JsonTextWriter {
@@ -248,7 +316,7 @@ class JsonTextWriter {
 std::string WriteJson(const BindingProperty& value, const BindingRegistry* registry,
                       std::string_view lineBreak) {
   if (value.IsEmpty()) return {};
-  TextOutput out;
+  TextOutput out(value, lineBreak);
   JsonTextWriter(out, registry, lineBreak).Write(value, 0);
   return out.Text();
 }

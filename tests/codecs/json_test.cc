@@ -340,6 +340,30 @@ TEST(WriteJson, IndentsWithTheGivenLineBreak) {
             "{\r\n    \"list\": [],\r\n    \"map\": {},\r\n    \"text\": \"line\\nbreak\"\r\n}");
 }
 
+// Texts of several MiB are moved to the result in pieces, into room reserved
+// for what the tree is expected to need: pieces must join without a byte
+// lost, also where escapes (longer than expected) and long strings (larger
+// than a piece) make the guess too small.
+TEST(WriteJson, LargeTextsComeOutWhole) {
+  BindingProperty value;
+  BindingProperty& rows = value.MemberRef("rows");
+  for (int i = 0; i < 40000; ++i) {
+    BindingProperty& row = rows.Append();
+    row.MemberRef("n").SetUnsigned(static_cast<uint64_t>(i));
+    row.MemberRef("x").SetFloat(i / 7.0);
+    row.MemberRef("s").SetString("\"quoted\"\n\x01 and more text " + std::to_string(i));
+  }
+  value.MemberRef("long").SetString(std::string(3 << 20, '\t'));
+  for (const char* lineBreak : {"", "\n"}) {
+    const std::string text = WriteJson(value, nullptr, lineBreak);
+    EXPECT_GT(text.size(), size_t{8} << 20);
+    const BindingResult back = ParseJson(text);
+    ASSERT_TRUE(back.ok) << back.ErrorText();
+    EXPECT_TRUE(back.value == value);
+    EXPECT_EQ(WriteJson(back.value, nullptr, lineBreak), text);
+  }
+}
+
 }  // namespace
 }  // namespace Tesk
 
