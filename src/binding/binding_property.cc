@@ -54,6 +54,7 @@ uint32_t GrownCapacity(uint32_t capacity, uint32_t needed) {
 struct MemberPosition {
   uint32_t index;
   bool found;
+  bool valid = true;
 };
 
 MemberPosition FindMember(const MemberSlot* members, uint32_t count, std::string_view name) {
@@ -102,6 +103,19 @@ MemberPosition FindMember(const MemberSlot* members, uint32_t count, const Inter
     }
   }
   return {low, false};
+}
+
+// The position of `name` (interned in the storage of the members) when it
+// is `at`: the member there, or the place between its neighbours; not valid
+// otherwise.
+MemberPosition PositionIfAt(const MemberSlot* members, uint32_t count, const InternedString& name,
+                            uint32_t at) {
+  if (at < count && members[at].name == &name) return {at, true};
+  if (at <= count && (at == 0 || BindingInternal::NameBefore(*members[at - 1].name, name)) &&
+      (at == count || BindingInternal::NameBefore(name, *members[at].name))) {
+    return {at, false};
+  }
+  return {0, false, false};
 }
 
 }  // namespace
@@ -705,18 +719,29 @@ BindingProperty& BindingProperty::MemberRef(std::string_view name) {
   BindingStorage& storage = *Storage();
   ArrayHeader* header = payload_.array;
   // A name given at the address the storage last interned it from (a
-  // literal, a registry's field name) is found without cutting or hashing it.
-  InternedString* const known = name.empty() ? nullptr : storage.KnownName(name);
-  if (known == nullptr) name = CutAtNul(name);
-  const MemberPosition at = known != nullptr ? FindMember(MembersOf(header), header->size, *known)
-                                             : FindMember(MembersOf(header), header->size, name);
+  // literal, a registry's field name) is found without cutting or hashing it,
+  // and where it was last found or placed among as many members is tried
+  // first: records built by one piece of code repeat those positions.
+  BindingStorage::KnownName* const known = name.empty() ? nullptr : storage.Known(name);
+  MemberPosition at;
+  if (known != nullptr) {
+    at = known->among == header->size
+             ? PositionIfAt(MembersOf(header), header->size, *known->entry, known->at)
+             : MemberPosition{0, false, false};
+    if (!at.valid) at = FindMember(MembersOf(header), header->size, *known->entry);
+    known->among = header->size;
+    known->at = at.index;
+  } else {
+    name = CutAtNul(name);
+    at = FindMember(MembersOf(header), header->size, name);
+  }
   if (at.found) return MembersOf(header)[at.index].value;
   if (header->size == header->capacity) {
     if (header->capacity >= kMaxCollectionSize) throw std::length_error(kLengthError);
     GrowArray(GrownCapacity(header->capacity, header->size + 1), sizeof(MemberSlot));
     header = payload_.array;
   }
-  InternedString* interned = known;
+  InternedString* interned = known != nullptr ? known->entry : nullptr;
   if (interned != nullptr) {
     BindingStorage::AddReference(interned);
   } else {

@@ -122,7 +122,7 @@ void BindingStorage::Clear() noexcept {
   std::memset(freeLists_, 0, sizeof freeLists_);
   if (table_ != nullptr) std::memset(table_, 0, tableSize_ * kTableBytesPerSlot);
   internedCount_ = 0;
-  for (RecentName& recent : recent_) recent = RecentName{};
+  for (KnownName& recent : recent_) recent = KnownName{};
 }
 
 void BindingStorage::ReleaseChunksAndLargeBlocks() noexcept {
@@ -262,12 +262,12 @@ void BindingStorage::FreeLarge(void* memory) noexcept {
 InternedString* BindingStorage::InternName(std::string_view name) {
   if (name.empty()) return BindingInternal::EmptyInterned();
   // The same address may hold another text by now: the bytes decide.
-  if (InternedString* known = KnownName(name)) {
-    ++known->references;
-    return known;
+  if (KnownName* known = Known(name)) {
+    ++known->entry->references;
+    return known->entry;
   }
   InternedString* entry = InternHashed(name, BindingInternal::NameHash(name));
-  recent_[RecentSlot(name.data())] = {name.data(), entry};
+  recent_[RecentSlot(name.data())] = {name.data(), entry, UINT32_MAX, 0};
   return entry;
 }
 
@@ -327,8 +327,8 @@ void BindingStorage::Release(InternedString* entry) noexcept {
   table_[hole] = nullptr;
   tags_[hole] = 0;
   --internedCount_;
-  for (RecentName& recent : recent_) {
-    if (recent.entry == entry) recent = RecentName{};
+  for (KnownName& recent : recent_) {
+    if (recent.entry == entry) recent = KnownName{};
   }
   FreeBlock(entry, InternedString::BlockSize(entry->length));
 }

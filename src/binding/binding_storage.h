@@ -81,13 +81,22 @@ class BindingStorage {
   // given again at the same address (a literal, a registry's field name) is
   // found without hashing it.
   [[nodiscard]] BindingInternal::InternedString* InternName(std::string_view name);
-  // The entry InternName last gave for a text at the address of `name` (not
-  // empty), when it still holds those bytes; null otherwise. No reference is added.
-  [[nodiscard]] BindingInternal::InternedString* KnownName(std::string_view name) const {
-    const RecentName& recent = recent_[RecentSlot(name.data())];
-    if (recent.text == name.data() && recent.entry->length == name.size() &&
-        BindingInternal::SameBytes(recent.entry->text, name.data(), name.size())) {
-      return recent.entry;
+  // What the storage remembers of a name given at one address: the entry
+  // InternName gave for it, and where MemberRef last found or placed it (a
+  // structure of `among` members had it, or would have put it, at `at`).
+  struct KnownName {
+    const char* text = nullptr;
+    BindingInternal::InternedString* entry = nullptr;
+    uint32_t among = UINT32_MAX;
+    uint32_t at = 0;
+  };
+  // What is known of `name` (not empty) when InternName last saw a text at
+  // its address and the address still holds those bytes; null otherwise.
+  [[nodiscard]] KnownName* Known(std::string_view name) {
+    KnownName& known = recent_[RecentSlot(name.data())];
+    if (known.text == name.data() && known.entry->length == name.size() &&
+        BindingInternal::SameBytes(known.entry->text, name.data(), name.size())) {
+      return &known;
     }
     return nullptr;
   }
@@ -163,15 +172,11 @@ class BindingStorage {
   uint32_t internedCount_ = 0;
   // The entries last interned by InternName, by the address of the text given;
   // an entry leaves when it is erased.
-  struct RecentName {
-    const char* text = nullptr;
-    BindingInternal::InternedString* entry = nullptr;
-  };
   static constexpr size_t kRecentNames = 32;
   static size_t RecentSlot(const char* text) {
     return (reinterpret_cast<uintptr_t>(text) * 0x9E3779B97F4A7C15ull) >> 59;
   }
-  RecentName recent_[kRecentNames];
+  KnownName recent_[kRecentNames];
   void* allocation_ = nullptr;  // the heap block this storage was placed in
   alignas(16) char inlineChunk_[kInlineChunkBytes];
 };

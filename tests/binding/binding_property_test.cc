@@ -176,6 +176,25 @@ TEST(BindingProperty, MembersAreInByteWiseNameOrder) {
   EXPECT_EQ(MemberNames(fromBuffer), (std::vector<std::string>{"a", "b"}));
   EXPECT_EQ(fromBuffer.Member("a").GetSigned(), 2);
   EXPECT_EQ(fromBuffer.Member("b").GetSigned(), 3);
+
+  // Records built from the same literals in changing orders: where a name
+  // went in the last record is only a guess for the next.
+  const std::vector<std::vector<const char*>> orders = {
+      {"a", "b", "c"}, {"c", "b"}, {"a", "b"}, {"c", "a", "b", "a"}, {"b", "a"}, {"b", "c", "a"}};
+  BindingProperty records;
+  for (const auto& order : orders) {
+    BindingProperty& record = records.Append();
+    int64_t n = 0;
+    for (const char* name : order) record.MemberRef(name).SetSigned(++n);
+  }
+  std::string text;
+  for (const BindingProperty& record : records.Elements()) {
+    for (const auto member : record.Members()) {
+      text += std::string(member.name) + std::to_string(member.value.GetSigned());
+    }
+    text += ' ';
+  }
+  EXPECT_EQ(text, "a1b2c3 b2c1 a1b2 a4b3c1 a2b1 a3b1c2 ");
 }
 
 TEST(BindingProperty, ReadOnlyLookupsNeverChangeTheValue) {
