@@ -267,7 +267,11 @@ InternedString* BindingStorage::InternName(std::string_view name) {
     return known->entry;
   }
   InternedString* entry = InternHashed(name, BindingInternal::NameHash(name));
-  recent_[RecentSlot(name.data())] = {name.data(), entry, UINT32_MAX, 0};
+  // The newer entry first; the older of the set gives way.
+  static_assert(kRecentWays == 2);
+  KnownName* const set = RecentSet(name.data());
+  set[1] = set[0];
+  set[0] = {name.data(), entry, UINT32_MAX, 0};
   return entry;
 }
 

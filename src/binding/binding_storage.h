@@ -93,10 +93,13 @@ class BindingStorage {
   // What is known of `name` (not empty) when InternName last saw a text at
   // its address and the address still holds those bytes; null otherwise.
   [[nodiscard]] KnownName* Known(std::string_view name) {
-    KnownName& known = recent_[RecentSlot(name.data())];
-    if (known.text == name.data() && known.entry->length == name.size() &&
-        BindingInternal::SameBytes(known.entry->text, name.data(), name.size())) {
-      return &known;
+    KnownName* const set = RecentSet(name.data());
+    for (size_t way = 0; way < kRecentWays; ++way) {
+      KnownName& known = set[way];
+      if (known.text == name.data() && known.entry->length == name.size() &&
+          BindingInternal::SameBytes(known.entry->text, name.data(), name.size())) {
+        return &known;
+      }
     }
     return nullptr;
   }
@@ -170,11 +173,15 @@ class BindingStorage {
   uint8_t* tags_ = nullptr;
   uint32_t tableSize_ = 0;
   uint32_t internedCount_ = 0;
-  // The entries last interned by InternName, by the address of the text given;
-  // an entry leaves when it is erased.
-  static constexpr size_t kRecentNames = 32;
-  static size_t RecentSlot(const char* text) {
-    return (reinterpret_cast<uintptr_t>(text) * 0x9E3779B97F4A7C15ull) >> 59;
+  // The entries last interned by InternName, by the address of the text given,
+  // in sets of two chosen by the address (the newer first), so that a few
+  // names whose addresses meet in a set do not push each other out; an entry
+  // leaves when it is erased.
+  static constexpr size_t kRecentWays = 2;
+  static constexpr size_t kRecentNames = 64;
+  KnownName* RecentSet(const char* text) {
+    const size_t set = (reinterpret_cast<uintptr_t>(text) * 0x9E3779B97F4A7C15ull) >> 59;
+    return &recent_[set * kRecentWays];
   }
   KnownName recent_[kRecentNames];
   void* allocation_ = nullptr;  // the heap block this storage was placed in
