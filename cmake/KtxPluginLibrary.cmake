@@ -1,4 +1,5 @@
-# ktx_add_plugin(<name> SOURCES <source>... [EXPORT <function>] [LIBRARIES <library>...])
+# ktx_add_plugin(<name> SOURCES <source>... [EXPORT <function>] [LIBRARIES <library>...]
+#                [VERSION <major.minor.patch> [PRODUCT_NAME <text>] [DESCRIPTION <text>]])
 #
 # A plug-in shared library in the form the host loads: the file is <name> plus
 # the platform's suffix (no "lib"), and it exports exactly one function, the
@@ -15,10 +16,16 @@
 # operator new and delete are linked in, so that the host's memory statistics
 # see every allocation.
 #
+# With VERSION the library carries its version: on Windows in a version
+# resource (what the file's properties show) with the product name (default
+# <name>) and the description (default the product name), on Linux in an ELF
+# note that `readelf -n` prints.
+#
 # Used by the SDK's own build and by the installed package alike; the SDK's
 # targets are named KtxPluginSdk::<library> in both.
 function(ktx_add_plugin name)
-  cmake_parse_arguments(ARG "" "EXPORT" "SOURCES;LIBRARIES" ${ARGN})
+  cmake_parse_arguments(ARG "" "EXPORT;VERSION;PRODUCT_NAME;DESCRIPTION" "SOURCES;LIBRARIES"
+                        ${ARGN})
   if(NOT ARG_SOURCES)
     message(FATAL_ERROR "ktx_add_plugin(${name}): no SOURCES")
   endif()
@@ -35,6 +42,11 @@ function(ktx_add_plugin name)
     PREFIX ""
     CXX_VISIBILITY_PRESET hidden
     VISIBILITY_INLINES_HIDDEN ON)
+  if(ARG_VERSION)
+    _ktx_plugin_version_info(${name} "${ARG_VERSION}" "${ARG_PRODUCT_NAME}" "${ARG_DESCRIPTION}")
+  elseif(ARG_PRODUCT_NAME OR ARG_DESCRIPTION)
+    message(FATAL_ERROR "ktx_add_plugin(${name}): PRODUCT_NAME and DESCRIPTION need VERSION")
+  endif()
   if(WIN32)
     target_link_options(${name} PRIVATE -static -static-libgcc -static-libstdc++)
   else()
@@ -54,3 +66,51 @@ function(ktx_add_plugin name)
   endif()
 endfunction()
 
+# The version information of ktx_add_plugin. The names, version and texts are
+# also kept as target properties (KTX_PLUGIN_VERSION, KTX_PLUGIN_PRODUCT_NAME,
+# KTX_PLUGIN_DESCRIPTION), for tests and packaging to compare against.
+function(_ktx_plugin_version_info name version product_name description)
+  # Windows keeps each number in 16 bits.
+  if(NOT version MATCHES "^([0-9]+)\\.([0-9]+)\\.([0-9]+)$" OR CMAKE_MATCH_1 GREATER 65535
+     OR CMAKE_MATCH_2 GREATER 65535 OR CMAKE_MATCH_3 GREATER 65535)
+    message(FATAL_ERROR "ktx_add_plugin(${name}): VERSION ${version} is not major.minor.patch "
+                        "with numbers up to 65535")
+  endif()
+  if(NOT product_name)
+    set(product_name "${name}")
+  endif()
+  if(NOT description)
+    set(description "${product_name}")
+  endif()
+  set_target_properties(${name} PROPERTIES
+    KTX_PLUGIN_VERSION "${version}"
+    KTX_PLUGIN_PRODUCT_NAME "${product_name}"
+    KTX_PLUGIN_DESCRIPTION "${description}")
+
+  set(KTX_PLUGIN_VERSION "${version}")
+  set(KTX_PLUGIN_FILE_NAME "${name}${CMAKE_SHARED_LIBRARY_SUFFIX}")
+  if(WIN32)
+    get_property(languages GLOBAL PROPERTY ENABLED_LANGUAGES)
+    if(NOT RC IN_LIST languages)
+      message(FATAL_ERROR "ktx_add_plugin(${name}): the version resource needs the RC language "
+                          "(enable_language(RC); mingw-w64's windres)")
+    endif()
+    string(REPLACE "." "," KTX_PLUGIN_VERSION_COMMAS "${version}.0")
+    # Resource strings double their quotes.
+    string(REPLACE "\"" "\"\"" KTX_PLUGIN_RC_PRODUCT_NAME "${product_name}")
+    string(REPLACE "\"" "\"\"" KTX_PLUGIN_RC_DESCRIPTION "${description}")
+    set(resource "${CMAKE_CURRENT_BINARY_DIR}/${name}.version.rc")
+    configure_file("${CMAKE_CURRENT_FUNCTION_LIST_DIR}/plugin_version.rc.in" "${resource}" @ONLY)
+    # An object library of its own, so that the compile options a project
+    # gives the plug-in's C++ sources never reach windres.
+    add_library(${name}-version-resource OBJECT "${resource}")
+    target_link_libraries(${name} PRIVATE ${name}-version-resource)
+  else()
+    # A target name and a checked version need no JSON escapes.
+    set(KTX_PLUGIN_NOTE_JSON "{\"type\":\"ktx-plugin\",\"name\":\"${name}\",\"version\":\"${version}\"}")
+    set(note_source "${CMAKE_CURRENT_BINARY_DIR}/${name}.version_note.cc")
+    configure_file("${CMAKE_CURRENT_FUNCTION_LIST_DIR}/plugin_version_note.cc.in" "${note_source}"
+                   @ONLY)
+    target_sources(${name} PRIVATE "${note_source}")
+  endif()
+endfunction()

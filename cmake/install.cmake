@@ -3,8 +3,9 @@
 #   sdk     the plug-in SDK: its public headers (include/ktx-plugin-sdk/<folder>/),
 #           its static libraries and the plug-in runtime objects (lib/), and the
 #           CMake package KtxPluginSdk (lib/cmake/KtxPluginSdk/: imported targets,
-#           ktx_add_plugin and its version script template, the build's
-#           toolchain file), with docs/writing-a-plugin.md and the example plug-in under
+#           ktx_add_plugin and its templates (version script, version resource,
+#           version note), the build's toolchain file), with
+#           docs/writing-a-plugin.md and the example plug-in under
 #           share/doc/KtxPluginSdk/
 #   plugin  the project's plug-in (lib/ on Linux, bin/ on Windows)
 #   host    the development host (Linux): bin/ktx-host, its demo page and
@@ -69,6 +70,8 @@ install(FILES
           ${PROJECT_BINARY_DIR}/KtxPluginSdkConfigVersion.cmake
           ${PROJECT_SOURCE_DIR}/cmake/KtxPluginLibrary.cmake
           ${PROJECT_SOURCE_DIR}/cmake/plugin_exports.map.in
+          ${PROJECT_SOURCE_DIR}/cmake/plugin_version.rc.in
+          ${PROJECT_SOURCE_DIR}/cmake/plugin_version_note.cc.in
           ${toolchain_files}
         DESTINATION ${KTX_SDK_PACKAGE_DIR}
         COMPONENT sdk)

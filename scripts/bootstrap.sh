@@ -13,6 +13,7 @@ packages_amd64=(
   g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix mingw-w64-x86-64-dev
   wine64 binutils-mingw-w64-x86-64
   dpkg-dev qemu-user
+  python3 python3-pefile
   libboost1.81-dev libcurl4-openssl-dev
   chromium
 )

@@ -4,6 +4,7 @@
 
 #include "diagnostics/format.h"
 #include "diagnostics/log_manager.h"
+#include "plugin/plugin_api_version.h"
 
 namespace Tesk {
 
@@ -14,7 +15,9 @@ std::string Version::ToText() const {
   return text;
 }
 
-Version PluginApiVersion() { return Version{18, 0, 0, {}, {}}; }
+Version PluginApiVersion() {
+  return Version{kPluginApiVersionMajor, kPluginApiVersionMinor, kPluginApiVersionPatch, {}, {}};
+}
 
 bool IsApiCompatible(const Version& plugin, const Version& host) {
   return host.major == plugin.major &&

@@ -39,6 +39,9 @@ prefix=$scratch/prefix
 plugin=$scratch/hello/ktx-be-hello.so
 exports=$(nm -D --defined-only "$plugin" | awk '{print $3}')
 [ "$exports" = load_hello ] || fail "the plug-in exports [$exports], not only load_hello"
+# ktx_add_plugin's VERSION, from the package's note template.
+note='Packaging Metadata: {"type":"ktx-plugin","name":"ktx-be-hello","version":"1.0.0"}'
+readelf -n "$plugin" | grep -qF "$note" || fail "the plug-in's notes lack $note"
 
 run_file=$scratch/ktx-host.json
 "$prefix/bin/ktx-host" --plugin "$plugin" --no-mock --no-demo --run-file "$run_file" \
