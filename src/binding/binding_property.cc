@@ -54,7 +54,6 @@ uint32_t GrownCapacity(uint32_t capacity, uint32_t needed) {
 struct MemberPosition {
   uint32_t index;
   bool found;
-  bool valid = true;
 };
 
 MemberPosition FindMember(const MemberSlot* members, uint32_t count, std::string_view name) {
@@ -105,17 +104,20 @@ MemberPosition FindMember(const MemberSlot* members, uint32_t count, const Inter
   return {low, false};
 }
 
-// The position of `name` (interned in the storage of the members) when it
-// is `at`: the member there, or the place between its neighbours; not valid
-// otherwise.
-MemberPosition PositionIfAt(const MemberSlot* members, uint32_t count, const InternedString& name,
-                            uint32_t at) {
-  if (at < count && members[at].name == &name) return {at, true};
+// Whether `at` is the position of `name` (interned in the storage of the
+// members): the member there, or the place between its neighbours.
+bool IsPositionOf(const MemberSlot* members, uint32_t count, const InternedString& name,
+                  uint32_t at, MemberPosition& position) {
+  if (at < count && members[at].name == &name) {
+    position = {at, true};
+    return true;
+  }
   if (at <= count && (at == 0 || BindingInternal::NameBefore(*members[at - 1].name, name)) &&
       (at == count || BindingInternal::NameBefore(name, *members[at].name))) {
-    return {at, false};
+    position = {at, false};
+    return true;
   }
-  return {0, false, false};
+  return false;
 }
 
 }  // namespace
@@ -725,10 +727,10 @@ BindingProperty& BindingProperty::MemberRef(std::string_view name) {
   BindingStorage::KnownName* const known = name.empty() ? nullptr : storage.Known(name);
   MemberPosition at;
   if (known != nullptr) {
-    at = known->among == header->size
-             ? PositionIfAt(MembersOf(header), header->size, *known->entry, known->at)
-             : MemberPosition{0, false, false};
-    if (!at.valid) at = FindMember(MembersOf(header), header->size, *known->entry);
+    if (known->among != header->size ||
+        !IsPositionOf(MembersOf(header), header->size, *known->entry, known->at, at)) {
+      at = FindMember(MembersOf(header), header->size, *known->entry);
+    }
     known->among = header->size;
     known->at = at.index;
   } else {
@@ -741,8 +743,9 @@ BindingProperty& BindingProperty::MemberRef(std::string_view name) {
     GrowArray(GrownCapacity(header->capacity, header->size + 1), sizeof(MemberSlot));
     header = payload_.array;
   }
-  InternedString* interned = known != nullptr ? known->entry : nullptr;
-  if (interned != nullptr) {
+  InternedString* interned;
+  if (known != nullptr) {
+    interned = known->entry;
     BindingStorage::AddReference(interned);
   } else {
     interned = storage.InternName(name);

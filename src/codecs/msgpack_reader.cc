@@ -177,6 +177,20 @@ class MessagePackInput {
     return Self().OpenLevels() < kMaxMessagePackDepth || Fail(kNestingTooDeep, position_);
   }
 
+  // Room to reserve for a container announcing `count` items: never more
+  // than the rest of the input could hold (each element takes a byte at
+  // least, each pair of a map two), and never more items in all than the
+  // input has bytes, so that nested hostile counts cost no more than the
+  // items they would really hold. A container that turns out larger grows.
+  uint32_t Room(uint32_t count, bool isMap) {
+    uint64_t room = isMap ? (count_ - position_) / 2 : count_ - position_;
+    if (room > count) room = count;
+    if (room > reserveBudget_) room = reserveBudget_;
+    if (room > kMaxCollectionSize) room = kMaxCollectionSize;
+    reserveBudget_ -= room;
+    return static_cast<uint32_t>(room);
+  }
+
   const uint8_t* const bytes_;
   const size_t count_;
   size_t position_ = 0;
@@ -265,6 +279,8 @@ class MessagePackInput {
     result_.Fail(Format(message, args...));
     return false;
   }
+
+  uint64_t reserveBudget_ = count_;  // items that may still be reserved ahead
 };
 
 // Builds the tree in place (BindingSizedTreeBuilder): the usual way. A
@@ -311,23 +327,9 @@ class InPlaceReader : public MessagePackInput<InPlaceReader> {
     return read;
   }
 
-  // Room for `count` items announced, but never for more than the rest of the
-  // input could hold (each takes `itemBytes` at least), and never for more
-  // items in all than the input has bytes: nested hostile counts then cost no
-  // more than the items they would really hold. A container that turns out
-  // larger grows.
-  uint32_t Room(uint32_t count, size_t itemBytes) {
-    uint64_t room = (count_ - position_) / itemBytes;
-    if (room > count) room = count;
-    if (room > reserveBudget_) room = reserveBudget_;
-    if (room > kMaxCollectionSize) room = kMaxCollectionSize;
-    reserveBudget_ -= room;
-    return static_cast<uint32_t>(room);
-  }
-
   // Input that ends inside a container is not an error: it keeps what it has.
   bool ReadArray(Target& target, uint32_t count) {
-    Builder::Container collection = builder_.OpenCollection(Room(count, 1));
+    Builder::Container collection = builder_.OpenCollection(Room(count, false));
     for (uint32_t i = 0; i != count && position_ != count_; ++i) {
       Target element{&builder_.AddElement(collection), target.place};
       if (!ReadValue(element)) return false;
@@ -337,7 +339,7 @@ class InPlaceReader : public MessagePackInput<InPlaceReader> {
   }
 
   bool ReadMap(Target& target, uint32_t count) {
-    Builder::Container structure = builder_.OpenStructure(Room(count, 2), target.place);
+    Builder::Container structure = builder_.OpenStructure(Room(count, true), target.place);
     for (uint32_t i = 0; i != count && position_ != count_; ++i) {
       std::string_view key;
       if (!ReadKey(key)) return false;
@@ -354,7 +356,6 @@ class InPlaceReader : public MessagePackInput<InPlaceReader> {
   }
 
   Builder builder_;
-  uint64_t reserveBudget_ = count_;  // items that may still be reserved ahead
   unsigned depth_ = 0;
   bool repeatedName_ = false;
 };
@@ -413,25 +414,16 @@ class MergingReader : public MessagePackInput<MergingReader> {
     } else {
       target.MakeCollection();
     }
-    // Room for the announced items, but never for more than the rest of the
-    // input can hold (each element takes a byte at least, each pair two), and
-    // never for more items in all than the input has bytes: nested hostile
-    // counts then cost no more than the items they would really hold.
-    uint64_t room = isMap ? (count_ - position_) / 2 : count_ - position_;
-    if (room > count) room = count;
-    if (room > reserveBudget_) room = reserveBudget_;
-    if (room > kMaxCollectionSize) room = kMaxCollectionSize;
-    reserveBudget_ -= room;
+    const uint32_t room = Room(count, isMap);
     if (isMap) {
-      target.ReserveMembers(static_cast<uint32_t>(room));
+      target.ReserveMembers(room);
     } else {
-      target.Reserve(static_cast<uint32_t>(room));
+      target.Reserve(room);
     }
     open_.push_back({&target, isMap ? uint64_t{count} * 2 : uint64_t{count}, 0, {}, isMap});
     return true;
   }
 
-  uint64_t reserveBudget_ = count_;  // items that may still be reserved ahead
   std::vector<OpenContainer> open_;
 };
 
