@@ -260,9 +260,14 @@ class MessagePackInput {
     return true;
   }
 
+  // On failure `value` is zero, so that no caller's variable is left unset on
+  // a path the compiler cannot prove unreachable.
   template <class T>
   bool ReadNumber(T& value) {
-    if (!HasBytes(sizeof(T))) return Fail(TruncatedNumberMessage<T>(), position_);
+    if (!HasBytes(sizeof(T))) {
+      value = 0;
+      return Fail(TruncatedNumberMessage<T>(), position_);
+    }
     value = LoadBigEndian<T>(bytes_ + position_);
     position_ += sizeof(T);
     return true;
