@@ -42,6 +42,10 @@ class BindingTreeBuilder {
   void Float(double value) { Push().SetFloat(value); }
   void String(std::string_view text) { Push().SetString(text); }
   void Blob(std::span<const uint8_t> bytes) { Push().SetBlob(bytes); }
+  // The next value, empty, for a reader whose scalar rules write into a
+  // value. Give it a scalar kind only: containers are built with the Start
+  // and End calls.
+  BindingProperty& Scalar() { return Push(); }
 
   // Inside a structure: the name of the next value (cut at its first NUL).
   void Key(std::string_view name);

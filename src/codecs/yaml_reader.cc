@@ -8,6 +8,8 @@
 #include <unordered_map>
 #include <vector>
 
+#include "codecs/internal/yaml_direct_reader.h"
+#include "codecs/internal/yaml_event_parser.h"
 #include "codecs/internal/yaml_messages.h"
 #include "codecs/internal/yaml_scalar.h"
 #include "diagnostics/format.h"
@@ -16,6 +18,7 @@ namespace Tesk {
 
 namespace {
 
+using YamlInternal::EventParser;
 using YamlInternal::StoreYamlScalar;
 using YamlInternal::Text;
 using YamlInternal::YamlMessage;
@@ -23,36 +26,6 @@ using YamlInternal::YamlScalar;
 using Kind = BindingPropertyKind;
 
 constexpr uint32_t kNoPath = UINT32_MAX;
-
-// libyaml's parser over one input and its current event, released together.
-class EventParser {
- public:
-  EventParser(const char* text, size_t length) {
-    if (yaml_parser_initialize(&parser_) == 0) throw std::bad_alloc();
-    yaml_parser_set_encoding(&parser_, YAML_UTF8_ENCODING);
-    static const unsigned char kNoText[1] = {0};
-    const auto* input = text != nullptr ? reinterpret_cast<const unsigned char*>(text) : kNoText;
-    yaml_parser_set_input_string(&parser_, input, text != nullptr ? length : 0);
-  }
-  EventParser(const EventParser&) = delete;
-  EventParser& operator=(const EventParser&) = delete;
-  ~EventParser() {
-    yaml_event_delete(&event_);
-    yaml_parser_delete(&parser_);
-  }
-
-  // Releases the current event and parses the next; false on a parser error.
-  [[nodiscard]] bool Next() {
-    yaml_event_delete(&event_);
-    return yaml_parser_parse(&parser_, &event_) != 0;
-  }
-  [[nodiscard]] const yaml_event_t& event() const { return event_; }
-  [[nodiscard]] const yaml_parser_t& parser() const { return parser_; }
-
- private:
-  yaml_parser_t parser_;
-  yaml_event_t event_{};  // all zero: a no-event that deleting leaves alone
-};
 
 // One step from a node to its child: a member name or an element index.
 struct Step {
@@ -481,6 +454,12 @@ void YamlReader::Fail(YamlMessage message, std::string_view name, const yaml_mar
 }  // namespace
 
 BindingResult ParseYaml(const char* text, size_t length) {
+  {
+    BindingResult result;
+    if (YamlInternal::ReadYamlDirect(text, length, result.value)) return result;
+  }
+  // Anchors, aliases, a key given twice, a second document or a failure:
+  // read again from the start, applying every rule.
   YamlReader reader;
   return reader.Read(text, length);
 }

@@ -160,6 +160,38 @@ TEST(YamlReader, BuildsCollectionsAndMergesRepeatedKeys) {
   }
 }
 
+// What follows a run of records that the usual reading builds bottom-up; each
+// needs the rules of the general reading, which then reads from the start.
+constexpr ValueCase kRulesMetLate[] = {
+    {"nothing", "", "}"},
+    {"an anchor and its alias", "b: &x [1]\nc: *x", ", b: [1u], c: [1u]}"},
+    {"an anchored key", "&k b: 1\nc: *k", R"(, b: 1u, c: "b"})"},
+    {"a key given twice in a nested mapping", "b: {k: 1, j: 0, k: 2}", ", b: {j: 0u, k: 2u}}"},
+    {"a key given twice at the root", "b: [1]\nb: [2]", ", b: [1u, 2u]}"},
+    {"a second document", "--- 1", "error: Multi-document YAML is not supported."},
+    {"a tag that fails", "b: !!int x",
+     "error: Value x for 'yaml' of type uint64_t is in an incorrect format"},
+    {"a typed key", "!!int 5: x",
+     "error: Invalid mapping key. Only string scalar keys are allowed. At line: 42 col: 1"},
+    {"a parser error", "b: [1",
+     "error: YAML parser error: did not find expected ',' or ']'. At line: 42 col: 0"},
+};
+
+TEST(YamlReader, ReadsTheSameWhereverARuleOfTheGeneralReadingIsMet) {
+  // Records of two shapes, so that names are also met out of their last places.
+  const std::string records =
+      "a:\n" + Repeat("- {id: 1, name: x, tags: [t]}\n- {name: z, id: -2, extra: ~}\n", 20);
+  const std::string value =
+      "{a: [" + Repeat(R"({id: 1u, name: "x", tags: ["t"]}, {extra: ~, id: -2, name: "z"}, )", 20);
+  const std::string prefix = value.substr(0, value.size() - 2) + "]";
+  for (const ValueCase& c : kRulesMetLate) {
+    SCOPED_TRACE(c.what);
+    const std::string expected =
+        c.value.starts_with("error") ? std::string(c.value) : prefix + std::string(c.value);
+    EXPECT_EQ(Read(records + std::string(c.yaml)), expected);
+  }
+}
+
 constexpr ErrorCase kErrors[] = {
     {"second document", "--- {a: 1}\n--- b", "Multi-document YAML is not supported."},
     {"second document after an empty sequence", "--- []\n--- 1",

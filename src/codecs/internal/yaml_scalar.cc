@@ -40,8 +40,23 @@ bool IsOneOf(std::string_view text, const std::string_view (&words)[N]) {
   return false;
 }
 
+// No null, true or false word is longer: most texts are none of them at once.
+constexpr size_t kLongestWord = 5;
+
+template <size_t N>
+constexpr bool NoneLongerThan(const std::string_view (&words)[N], size_t longest) {
+  for (const std::string_view word : words) {
+    if (word.size() > longest) return false;
+  }
+  return true;
+}
+static_assert(NoneLongerThan(kNullWords, kLongestWord) &&
+              NoneLongerThan(kTrueWords, kLongestWord) &&
+              NoneLongerThan(kFalseWords, kLongestWord));
+
 // The true and false words; nothing for other text.
 std::optional<bool> BoolWord(std::string_view text) {
+  if (text.size() > kLongestWord) return std::nullopt;
   if (IsOneOf(text, kTrueWords)) return true;
   if (IsOneOf(text, kFalseWords)) return false;
   return std::nullopt;
@@ -191,7 +206,7 @@ bool ReadNumber(std::string_view text, double& value) {
 
 // Plain, literal and folded scalars without a tag.
 void StoreUntagged(std::string_view text, BindingProperty& target) {
-  if (IsOneOf(text, kNullWords)) {
+  if (text.size() <= kLongestWord && IsOneOf(text, kNullWords)) {
     target.Reset();
     return;
   }
