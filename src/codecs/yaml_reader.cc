@@ -10,6 +10,7 @@
 
 #include "codecs/internal/yaml_direct_reader.h"
 #include "codecs/internal/yaml_event_parser.h"
+#include "codecs/internal/yaml_general_reader.h"
 #include "codecs/internal/yaml_messages.h"
 #include "codecs/internal/yaml_scalar.h"
 #include "diagnostics/format.h"
@@ -460,6 +461,10 @@ BindingResult ParseYaml(const char* text, size_t length) {
   }
   // Anchors, aliases, a key given twice, a second document or a failure:
   // read again from the start, applying every rule.
+  return YamlInternal::ReadYamlGeneral(text, length);
+}
+
+BindingResult YamlInternal::ReadYamlGeneral(const char* text, size_t length) {
   YamlReader reader;
   return reader.Read(text, length);
 }

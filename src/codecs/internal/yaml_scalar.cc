@@ -204,8 +204,30 @@ bool ReadNumber(std::string_view text, double& value) {
   return end == text.data() + text.size() && !std::isinf(value);
 }
 
+// A whole number of at most 15 digits, after an optional minus: the integers
+// of most documents. Its value as a double is exact, so it is stored as the
+// general path would store it, without reading it as a double first.
+bool StoreShortInteger(std::string_view text, BindingProperty& target) {
+  constexpr size_t kMostDigits = 15;  // below 2^53
+  const bool negative = !text.empty() && text[0] == '-';
+  const std::string_view digits = text.substr(negative ? 1 : 0);
+  if (digits.empty() || digits.size() > kMostDigits) return false;
+  uint64_t value = 0;
+  for (const char c : digits) {
+    if (!IsDigit(c)) return false;
+    value = value * 10 + static_cast<unsigned>(c - '0');
+  }
+  if (negative && value != 0) {
+    target.SetSigned(-static_cast<int64_t>(value));
+  } else {
+    target.SetUnsigned(value);  // minus zero as well: it is 0 or more
+  }
+  return true;
+}
+
 // Plain, literal and folded scalars without a tag.
 void StoreUntagged(std::string_view text, BindingProperty& target) {
+  if (StoreShortInteger(text, target)) return;
   if (text.size() <= kLongestWord && IsOneOf(text, kNullWords)) {
     target.Reset();
     return;
