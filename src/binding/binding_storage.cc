@@ -64,12 +64,14 @@ struct SizeClass {
 };
 
 SizeClass ClassOf(size_t rounded) {
-  if (rounded <= 256) return {static_cast<uint32_t>(rounded / 8 - 1), rounded};
-  // Four classes per doubling above 256: 320, 384, 448, 512, 640, ...
-  const unsigned power = static_cast<unsigned>(std::bit_width(rounded - 1)) - 1;  // 8..12
+  // Every size up to 512 bytes is a class: the member arrays of records of up
+  // to 21 members (8 + 24 per member in 64-bit builds) take no more than they hold.
+  if (rounded <= 512) return {static_cast<uint32_t>(rounded / 8 - 1), rounded};
+  // Four classes per doubling above 512: 640, 768, 896, 1024, 1280, ...
+  const unsigned power = static_cast<unsigned>(std::bit_width(rounded - 1)) - 1;  // 9..12
   const size_t step = size_t{1} << (power - 2);
   const size_t quarter = (rounded - 1 - (size_t{1} << power)) / step;  // 0..3
-  return {32 + (power - 8) * 4 + static_cast<uint32_t>(quarter),
+  return {64 + (power - 9) * 4 + static_cast<uint32_t>(quarter),
           (size_t{1} << power) + (quarter + 1) * step};
 }
 

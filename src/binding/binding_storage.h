@@ -127,11 +127,11 @@ class BindingStorage {
     size_t size;
     size_t padding;  // keeps the block after the header 16-byte aligned
   };
-  // Size classes: 8-byte steps up to 256 bytes, then four per doubling up to
+  // Size classes: 8-byte steps up to 512 bytes, then four per doubling up to
   // kLargestChunkBlock.
   static constexpr size_t kSmallestClassStep = 8;
-  static constexpr uint32_t kFineClassCount = 32;
-  static constexpr uint32_t kClassCount = kFineClassCount + 4 * 5;
+  static constexpr uint32_t kFineClassCount = 64;
+  static constexpr uint32_t kClassCount = kFineClassCount + 4 * 4;
   static constexpr size_t kInlineChunkBytes = 256;
 
   BindingStorage() = default;
