@@ -3,10 +3,10 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <string_view>
 
 #include "codecs/msgpack_reader.h"
+#include "same_value.h"
 
 namespace {
 
@@ -55,43 +55,6 @@ bool NamesInOrder(const Tesk::BindingProperty& value) {
   return true;
 }
 
-// Deep equality with floats compared by their bits, so that NaN equals itself.
-bool Same(const Tesk::BindingProperty& a, const Tesk::BindingProperty& b) {
-  if (a.Kind() != b.Kind()) return false;
-  switch (a.Kind()) {
-    case Tesk::BindingPropertyKind::Float: {
-      const double x = a.GetFloat();
-      const double y = b.GetFloat();
-      return std::memcmp(&x, &y, sizeof x) == 0;
-    }
-    case Tesk::BindingPropertyKind::Collection: {
-      if (a.Size() != b.Size()) return false;
-      for (uint32_t i = 0; i < a.Size(); ++i) {
-        if (!Same(a.At(i), b.At(i))) return false;
-      }
-      return true;
-    }
-    case Tesk::BindingPropertyKind::Structure: {
-      if (a.Size() != b.Size()) return false;
-      auto other = b.Members().begin();
-      for (const auto member : a.Members()) {
-        const auto counterpart = *other++;
-        if (member.name != counterpart.name || !Same(member.value, counterpart.value)) return false;
-      }
-      return true;
-    }
-    case Tesk::BindingPropertyKind::Empty:
-    case Tesk::BindingPropertyKind::Bool:
-    case Tesk::BindingPropertyKind::Signed:
-    case Tesk::BindingPropertyKind::Unsigned:
-    case Tesk::BindingPropertyKind::String:
-    case Tesk::BindingPropertyKind::Blob:
-    case Tesk::BindingPropertyKind::Enum:
-      return a == b;
-  }
-  return false;
-}
-
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -119,7 +82,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // The root ended before the input did: bytes after it change nothing.
     const Tesk::MessagePackReadResult prefix = Tesk::ReadMessagePack(data, read.position);
     Require(prefix.result.ok && prefix.position == read.position &&
-                Same(prefix.result.value, read.result.value),
+                KtxFuzz::SameValue(prefix.result.value, read.result.value),
             "the bytes after a complete root changed the value");
   }
   return 0;

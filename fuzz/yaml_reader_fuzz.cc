@@ -5,11 +5,11 @@
 // usual bottom-up way.
 #include <cstdint>
 #include <cstdlib>
-#include <cstring>
 #include <string_view>
 
 #include "codecs/internal/yaml_general_reader.h"
 #include "codecs/yaml_reader.h"
+#include "same_value.h"
 
 namespace {
 
@@ -32,47 +32,13 @@ size_t Nesting(const Tesk::BindingProperty& value, size_t limit) {
   return deepest + 1;
 }
 
-// Equal values, floats compared by their bits (a not-a-number read twice is
-// the same value).
-bool Same(const Tesk::BindingProperty& a, const Tesk::BindingProperty& b) {
-  using Kind = Tesk::BindingPropertyKind;
-  if (a.Kind() != b.Kind()) return false;
-  switch (a.Kind()) {
-    case Kind::Float: {
-      const double x = a.GetFloat();
-      const double y = b.GetFloat();
-      return std::memcmp(&x, &y, sizeof x) == 0;
-    }
-    case Kind::Collection: {
-      const auto x = a.Elements();
-      const auto y = b.Elements();
-      if (x.size() != y.size()) return false;
-      for (size_t i = 0; i < x.size(); ++i) {
-        if (!Same(x[i], y[i])) return false;
-      }
-      return true;
-    }
-    case Kind::Structure: {
-      if (a.Size() != b.Size()) return false;
-      auto other = b.Members().begin();
-      for (const auto member : a.Members()) {
-        const auto next = *other++;
-        if (member.name != next.name || !Same(member.value, next.value)) return false;
-      }
-      return true;
-    }
-    default:
-      return a == b;
-  }
-}
-
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string_view input(reinterpret_cast<const char*>(data), size);
   const Tesk::BindingResult result = Tesk::ParseYaml(input);
   const Tesk::BindingResult general = Tesk::YamlInternal::ReadYamlGeneral(input.data(), size);
-  if (result.ok != general.ok || !Same(result.value, general.value)) std::abort();
+  if (result.ok != general.ok || !KtxFuzz::SameValue(result.value, general.value)) std::abort();
   if (!result.ok) {
     if (result.value.Size() != 1 || result.ErrorText().empty()) std::abort();
     return 0;
