@@ -20,6 +20,8 @@ namespace Tesk {
 namespace {
 
 using YamlInternal::EventParser;
+using YamlInternal::IsKeyTag;
+using YamlInternal::ScalarOf;
 using YamlInternal::StoreYamlScalar;
 using YamlInternal::Text;
 using YamlInternal::YamlMessage;
@@ -201,24 +203,19 @@ void YamlReader::Handle(const yaml_event_t& event) {
 }
 
 void YamlReader::HandleScalar(const yaml_event_t& event, bool keyPosition) {
-  const auto& scalar = event.data.scalar;
-  const std::string_view text(reinterpret_cast<const char*>(scalar.value), scalar.length);
-  const char* tag = reinterpret_cast<const char*>(scalar.tag);
-  const char* anchor = reinterpret_cast<const char*>(scalar.anchor);
+  const YamlScalar scalar = ScalarOf(event);
+  const char* anchor = reinterpret_cast<const char*>(event.data.scalar.anchor);
   if (keyPosition) {
-    // Keys are never typed: only the string tag is allowed on them.
-    if (tag != nullptr && std::string_view(tag) != "tag:yaml.org,2002:str") {
+    if (!IsKeyTag(scalar.tag)) {
       Fail(YamlMessage::InvalidMappingKey, event.start_mark);
       return;
     }
-    pendingKey_.assign(text);
+    pendingKey_.assign(scalar.text);
     hasPendingKey_ = true;
-    if (anchor != nullptr) RegisterKeyAnchor(anchor, text, event.start_mark);
+    if (anchor != nullptr) RegisterKeyAnchor(anchor, scalar.text, event.start_mark);
     return;
   }
-  const bool quoted = scalar.style == YAML_SINGLE_QUOTED_SCALAR_STYLE ||
-                      scalar.style == YAML_DOUBLE_QUOTED_SCALAR_STYLE;
-  if (auto failure = StoreYamlScalar(YamlScalar{text, tag, quoted}, *Top().node)) {
+  if (auto failure = StoreYamlScalar(scalar, *Top().node)) {
     result_.Fail(*failure);
     return;
   }

@@ -1,7 +1,6 @@
 #include "codecs/internal/yaml_direct_reader.h"
 
 #include <cstdint>
-#include <string_view>
 #include <vector>
 
 #include "binding/binding_tree_builder.h"
@@ -19,8 +18,6 @@ enum class Expect : uint8_t {
   Key,      // a mapping: a key
   Value,    // a mapping: the value of the key just read
 };
-
-constexpr std::string_view kStringTag = "tag:yaml.org,2002:str";
 
 class DirectReader {
  public:
@@ -40,7 +37,8 @@ class DirectReader {
         case YAML_DOCUMENT_END_EVENT:
           break;
         case YAML_DOCUMENT_START_EVENT:
-          if (documents_++ != 0) return false;
+          if (documentSeen_) return false;
+          documentSeen_ = true;
           break;
         case YAML_SCALAR_EVENT:
           if (!Scalar(event)) return false;
@@ -70,21 +68,16 @@ class DirectReader {
 
  private:
   bool Scalar(const yaml_event_t& event) {
-    const auto& scalar = event.data.scalar;
-    if (scalar.anchor != nullptr) return false;
-    const std::string_view text(reinterpret_cast<const char*>(scalar.value), scalar.length);
-    const char* tag = reinterpret_cast<const char*>(scalar.tag);
+    if (event.data.scalar.anchor != nullptr) return false;
     if (!open_.empty() && open_.back() == Expect::Key) {
-      // Keys are never typed: only the string tag is allowed on them.
-      if (tag != nullptr && std::string_view(tag) != kStringTag) return false;
-      builder_.Key(text);
+      const YamlScalar key = ScalarOf(event);
+      if (!IsKeyTag(key.tag)) return false;
+      builder_.Key(key.text);
       open_.back() = Expect::Value;
       return true;
     }
     Filled();
-    const bool quoted = scalar.style == YAML_SINGLE_QUOTED_SCALAR_STYLE ||
-                        scalar.style == YAML_DOUBLE_QUOTED_SCALAR_STYLE;
-    return !StoreYamlScalar(YamlScalar{text, tag, quoted}, builder_.Scalar()).has_value();
+    return !StoreYamlScalar(ScalarOf(event), builder_.Scalar()).has_value();
   }
 
   // A sequence or mapping starts: not as a key, and no deeper than the
@@ -104,7 +97,7 @@ class DirectReader {
 
   BindingTreeBuilder builder_;
   std::vector<Expect> open_;
-  size_t documents_ = 0;
+  bool documentSeen_ = false;
 };
 
 }  // namespace

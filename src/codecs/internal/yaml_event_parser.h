@@ -1,11 +1,14 @@
-// libyaml's event parser over one input, with its current event: both
-// readers of YAML drive it the same way.
+// libyaml's event parser over one input, with its current event, and the
+// scalar of a scalar event: both readers of YAML take them the same way.
 #pragma once
 
 #include <yaml.h>
 
 #include <cstddef>
 #include <new>
+#include <string_view>
+
+#include "codecs/internal/yaml_scalar.h"
 
 namespace Tesk::YamlInternal {
 
@@ -39,5 +42,14 @@ class EventParser {
   yaml_parser_t parser_;
   yaml_event_t event_{};  // all zero: a no-event that deleting leaves alone
 };
+
+// The scalar of a scalar event, as the typing rules take it.
+[[nodiscard]] inline YamlScalar ScalarOf(const yaml_event_t& event) {
+  const auto& scalar = event.data.scalar;
+  return {std::string_view(reinterpret_cast<const char*>(scalar.value), scalar.length),
+          reinterpret_cast<const char*>(scalar.tag),
+          scalar.style == YAML_SINGLE_QUOTED_SCALAR_STYLE ||
+              scalar.style == YAML_DOUBLE_QUOTED_SCALAR_STYLE};
+}
 
 }  // namespace Tesk::YamlInternal

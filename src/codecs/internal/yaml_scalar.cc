@@ -16,7 +16,6 @@ namespace Tesk::YamlInternal {
 
 namespace {
 
-constexpr std::string_view kStringTag = "tag:yaml.org,2002:str";
 constexpr std::string_view kIntTag = "tag:yaml.org,2002:int";
 constexpr std::string_view kFloatTag = "tag:yaml.org,2002:float";
 constexpr std::string_view kBoolTag = "tag:yaml.org,2002:bool";
@@ -64,7 +63,7 @@ std::optional<bool> BoolWord(std::string_view text) {
 
 std::optional<std::string> StoreTagged(std::string_view tag, std::string_view text,
                                        BindingProperty& target) {
-  if (tag == kStringTag) {
+  if (tag == kYamlStringTag) {
     target.SetString(text);
     return std::nullopt;
   }

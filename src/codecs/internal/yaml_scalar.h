@@ -20,6 +20,14 @@ struct YamlScalar {
   bool quoted = false;
 };
 
+inline constexpr std::string_view kYamlStringTag = "tag:yaml.org,2002:str";
+
+// Whether a scalar with this tag (null: none) may be a mapping key: keys are
+// never typed, so only the string tag is allowed on them.
+[[nodiscard]] inline bool IsKeyTag(const char* tag) {
+  return tag == nullptr || std::string_view(tag) == kYamlStringTag;
+}
+
 // Gives `target` the scalar's value. Returns the failure message (an
 // unsupported tag, or a tagged text that is not of its tag's type); nothing
 // when the value was stored.
