@@ -25,10 +25,12 @@ void PersonalizedOffersPlugin::OnStoreFulfillment(
   } else if (notification.inventoryType == Api::kInventoryChampionSkin) {
     itemId = ItemIdOf(notification.data, Registry(), &Api::LcdsChampionSkinDTO::skinId);
   }
-  // Any cached offer of that item id, whatever its own inventory type.
+  // Any cached offer of that item id, whatever its own inventory type, that
+  // the list does not already show as owned: the purchase's own refresh has
+  // told the UI of those (a bundle is announced once, not once per item).
   for (const Api::Offer& offer : offerCache_) {
-    if (offer.itemId == itemId) {
-      RefreshOffers();
+    if (offer.itemId == itemId && !offer.owned) {
+      (void)RefreshOffers();
       return;
     }
   }

@@ -28,6 +28,9 @@ void ReadText(const BindingProperty& keys, const char* key, std::string& value) 
 
 }  // namespace
 
+// A change announces the enabled and themed values it changed. It
+// authenticates only when there is somebody to authenticate and the token in
+// hand will not do: none, expired, or issued by a service at another address.
 void PersonalizedOffersPlugin::OnNamespace(PluginResourceEventType type,
                                            const BindingProperty& keys) {
   if (type == PluginResourceEventType::Delete) {
@@ -44,6 +47,9 @@ void PersonalizedOffersPlugin::OnNamespace(PluginResourceEventType type,
     return;
   }
   if (!IsChange(type)) return;
+  const bool wasEnabled = hubEnabled_;
+  const bool wasThemed = themedBackground_;
+  const std::string previousUrl = serviceBaseUrl_;
   ReadFlag(keys, "HubEnabled", "HubEnabled", hubEnabled_);
   ReadText(keys, "Protocol", protocol_);
   ReadText(keys, "BaseServiceURL", baseServiceAddress_);
@@ -51,7 +57,10 @@ void PersonalizedOffersPlugin::OnNamespace(PluginResourceEventType type,
   ReadText(keys, "ServicePath", servicePath_);
   ReadFlag(keys, "ThemedBackground", "ThemedBackgound", themedBackground_);
   serviceBaseUrl_ = protocol_ + baseServiceAddress_ + ":" + port_ + "/" + servicePath_;
-  Authenticate(idToken_);
+  if (hubEnabled_ != wasEnabled) SendFlag(kStatusUri, hubEnabled_);
+  if (themedBackground_ != wasThemed) SendFlag(kThemedUri, themedBackground_);
+  if (serviceBaseUrl_ != previousUrl) ForgetServiceToken();
+  if (SignedIn()) EnsureToken();
 }
 
 // Only the namespace sets the stored flag; the key alone announces it.
@@ -65,46 +74,64 @@ void PersonalizedOffersPlugin::OnHubEnabled(PluginResourceEventType type,
   }
 }
 
-// A session that becomes ready brings its id token; one that stays ready
-// keeps the token it had, unless it is now another account's: that is
-// another player logging in without a logout in between. A different
-// player's token, or the end of the session, also ends what the previous
-// player's session held.
+// A ready session (SUCCEEDED, both ids set) signs a player in; any other
+// state is a sign-out, as the session's deletion is. While the same account
+// stays ready, a new id token replaces the stored one (the service token it
+// brought goes with it; the offers stay). Another account's ready session is
+// another player: nothing of the previous one's is kept.
 void PersonalizedOffersPlugin::OnSession(PluginResourceEventType type,
                                          const Api::LoginSession* session) {
-  if (type == PluginResourceEventType::Delete) {
-    sessionReady_ = false;
-    idToken_.clear();
-    ForgetPlayer();
-    return;
-  }
+  if (type == PluginResourceEventType::Delete) return SignOut();
   if (!IsChange(type) || session == nullptr) return;
   const bool ready = session->state == Api::LoginSessionStates::SUCCEEDED &&
                      session->accountId != 0 && session->summonerId != 0;
-  const bool wasReady = sessionReady_;
-  const bool otherAccount =
-      wasReady && ready && (session->accountId != accountId_ || session->summonerId != summonerId_);
-  sessionReady_ = ready;
-  if (!ready || (wasReady && !otherAccount)) return;
-  if (otherAccount || session->idToken != idToken_) ForgetPlayer();
+  if (!ready) return SignOut();
+  const bool sameAccount =
+      sessionReady_ && session->accountId == accountId_ && session->summonerId == summonerId_;
+  if (!sameAccount) {
+    ForgetPlayer();
+  } else if (session->idToken != idToken_) {
+    ForgetServiceToken();
+  }
+  sessionReady_ = true;
   idToken_ = session->idToken;
   accountId_ = session->accountId;
   summonerId_ = session->summonerId;
 }
 
+// Offers are fetched in the player's language: a new locale empties the
+// cache, so that the next read fetches in it.
 void PersonalizedOffersPlugin::OnLocale(PluginResourceEventType type,
                                         const BindingProperty& value) {
+  std::string locale;
   if (type == PluginResourceEventType::Delete) {
-    locale_.clear();
+    locale.clear();
   } else if (IsChange(type)) {
-    locale_ = value.Member("locale").ToText();
+    locale = value.Member("locale").ToText();
+  } else {
+    return;
   }
+  if (locale == locale_) return;
+  locale_ = std::move(locale);
+  DropOffers();
 }
 
-void PersonalizedOffersPlugin::ForgetPlayer() {
+void PersonalizedOffersPlugin::ForgetServiceToken() {
   serviceToken_.clear();
   tokenExpiration_.clear();
   requestHeaders_.erase("authorization");
+}
+
+void PersonalizedOffersPlugin::SignOut() {
+  sessionReady_ = false;
+  idToken_.clear();
+  accountId_ = 0;
+  summonerId_ = 0;
+  ForgetPlayer();
+}
+
+void PersonalizedOffersPlugin::ForgetPlayer() {
+  ForgetServiceToken();
   DropOffers();
 }
 

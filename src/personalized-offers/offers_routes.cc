@@ -37,11 +37,16 @@ void PersonalizedOffersPlugin::DeclareRoutes() {
       .AddTags(Tags());
 }
 
-// The skin and the champion offer of its spot are revealed together. Only
-// real ids are sent: the champion's when the spot has one and it is not the
-// revealed offer itself.
+// The skin and the champion offer of its spot are revealed together, paired
+// from a loaded list (fetched first when none is). Only real ids are sent:
+// the champion's when the spot has one and it is not the revealed offer
+// itself; an id the list lacks is refused before anything is sent.
 Outcome<UiOffers> PersonalizedOffersPlugin::RevealById(const std::string& id) {
-  if (!hubEnabled_) return Outcome<UiOffers>::Error(404, kNotEnabled);
+  if (auto refusal = Refusal<UiOffers>()) return std::move(*refusal);
+  if (auto failure = LoadOffers<UiOffers>()) return std::move(*failure);
+  if (OfferRequestFor(offerCache_, id).offerId == Api::kInvalidOfferId) {
+    return Outcome<UiOffers>::Error(404, Format(kOfferNotFound, id));
+  }
   const uint64_t generation = playerGeneration_;
   EnsureToken();
   Api::OfferIds ids{{Api::OfferId{id}}};
@@ -53,21 +58,26 @@ Outcome<UiOffers> PersonalizedOffersPlugin::RevealById(const std::string& id) {
 }
 
 // The offer, and its spot's champion offer when the player does not own that
-// champion. Nothing is requested twice, and nothing that is not cached.
+// champion. Nothing is requested twice, and nothing that is not cached. An id
+// the cache lacks is looked for once more in a fetched list; a fetch that
+// fails answers with its own failure.
 Outcome<Api::PurchaseResponse> PersonalizedOffersPlugin::PurchaseById(const std::string& id) {
   using Result = Api::PurchaseResponse;
-  if (!hubEnabled_) return Outcome<Result>::Error(404, kNotEnabled);
+  if (auto refusal = Refusal<Result>()) return std::move(*refusal);
   const uint64_t generation = playerGeneration_;
   EnsureToken();
   Api::OfferRequest request = OfferRequestFor(offerCache_, id);
   if (request.offerId == Api::kInvalidOfferId) {
-    RefreshOffers();
+    Outcome<UiOffers> refreshed = RefreshOffers();
+    if (!refreshed.success) {
+      return Outcome<Result>::Error(refreshed.status.httpStatus, std::move(refreshed.error));
+    }
     if (generation != playerGeneration_)
       return Outcome<Result>::Error(kPlayerChangedStatus, kPlayerChanged);
     request = OfferRequestFor(offerCache_, id);
   }
   if (request.offerId == Api::kInvalidOfferId) {
-    return Outcome<Result>::Error(404, Format("Offer id not found or not valid: %s", id));
+    return Outcome<Result>::Error(404, Format(kOfferNotFound, id));
   }
   Api::OfferRequests requests{{request}};
   const Api::Offer champion = PairedChampionOffer(offerCache_, id);

@@ -1,5 +1,7 @@
 #include "personalized-offers/personalized_offers_plugin.h"
 
+#include "personalized-offers/offer_events.h"
+
 namespace Tesk::Client::PersonalizedOffers {
 
 PersonalizedOffersPlugin::PersonalizedOffersPlugin() = default;
@@ -9,6 +11,8 @@ void PersonalizedOffersPlugin::RegisterApi() {
   Api::RegisterLcdsTypes(Registry(), Tags());
   Api::RegisterApiTypes(Registry(), IdentifierName(), Tags());
   DeclareRoutes();
+  Api::RegisterOfferEvents(Registry(), IdentifierName(), Tags(), kOffersUri, kStatusUri,
+                           kThemedUri);
 }
 
 // Each observed resource that the host can read arrives at once, in this

@@ -67,7 +67,11 @@ int64_t ReadUtcTimestamp(std::string_view text) {
     return -1;
   }
   time.year = year;
-  return Platform::UtcSecondsFromCalendar(time);
+  // The UTC conversion takes times from 1970 to the end of 3000, and reads
+  // any other as -1: a later expiration is no time, so expired.
+  constexpr int64_t kLastConvertibleSecond = 32535215999;  // 3000-12-31T23:59:59Z
+  const int64_t seconds = Platform::UtcSecondsFromCalendar(time);
+  return seconds < 0 || seconds > kLastConvertibleSecond ? -1 : seconds;
 }
 
 bool IsTokenExpired(std::string_view expiration, int64_t nowSeconds) {

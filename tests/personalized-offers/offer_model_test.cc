@@ -113,11 +113,17 @@ TEST(TokenExpiry, TimeStampForms) {
       {"2030", -1},
       {"", -1},
       {"2040-02-30T12:00:00Z", 2214216000},  // carried into March, as the UTC conversion does
+      // The UTC conversion's range ends with the year 3000: later is no time.
+      {"3000-12-31T23:59:59Z", 32535215999},
+      {"3000-12-31T23:59:60Z", -1},
+      {"3001-01-01T00:00:00Z", -1},
+      {"9999-12-31T23:59:59Z", -1},
   };
   for (const auto& [text, seconds] : cases) EXPECT_EQ(ReadUtcTimestamp(text), seconds) << text;
   EXPECT_TRUE(IsTokenExpired("", 0));
   EXPECT_TRUE(IsTokenExpired("2030-01-01T00:00:00Z", k2030));
   EXPECT_FALSE(IsTokenExpired("2030-01-01T00:00:01Z", k2030));
+  EXPECT_TRUE(IsTokenExpired("9999-12-31T23:59:59Z", k2030));
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -79,10 +80,13 @@ TEST_F(OffersFeature, StartAfterLoginAuthenticatesOnceAndFetchesNothing) {
   world_.Load();
   EXPECT_EQ(world_.Service().authentications, 1);
   EXPECT_TRUE(world_.ServiceCalls("v1/player/offers").empty());
+  // The namespace turned the feature on, then its key announced its value.
   const std::vector<SentEvent> status = world_.EventsFor(kStatus);
-  ASSERT_EQ(status.size(), 1u);
-  EXPECT_EQ(status[0].payload,
-            R"({"data":true,"eventType":"Update","uri":")" + std::string(kStatus) + "\"}");
+  ASSERT_EQ(status.size(), 2u);
+  for (const SentEvent& event : status) {
+    EXPECT_EQ(event.payload,
+              R"({"data":true,"eventType":"Update","uri":")" + std::string(kStatus) + "\"}");
+  }
   EXPECT_EQ(world_.Get(kStatus).value, "true");
 
   // The authentication request as the service receives it.
@@ -234,6 +238,9 @@ TEST_F(OffersFeature, DisabledFeatureRefusesServiceWorkButServesItsCache) {
   EXPECT_TRUE(world_.Host().HttpCalls().empty());
 }
 
+// Transport failures, 5xx and unreadable answers are the route's 500; the
+// service's refusals keep their status and message, except a refusal of the
+// plug-in's own credentials, which is no fault of the caller's: 502.
 TEST_F(OffersFeature, ServiceFailuresBecomeRouteErrors) {
   struct Case {
     const char* failingPart;
@@ -241,6 +248,7 @@ TEST_F(OffersFeature, ServiceFailuresBecomeRouteErrors) {
     const char* method;
     const char* url;
     const char* error;
+    uint32_t status = 500;
   };
   const Case cases[] = {
       {"v1/player/offers?",
@@ -261,11 +269,42 @@ TEST_F(OffersFeature, ServiceFailuresBecomeRouteErrors) {
        "Could not mark offer as viewed from https://po.test:443/po/v1/player/offers/view?lang="
        "en_US with error: no route"},
       {"accept",
-       {0, 402, {}, "no money"},
+       {0, 503, {}, "busy"},
        "POST",
        "/tav-personalized-offers/v1/offers/purchase",
        "Could not accept offer from https://po.test:443/po/v1/player/offers/accept?lang=en_US "
-       "with error: no money"},
+       "with error: busy"},
+      {"accept",
+       {0, 402, {}, "no money"},
+       "POST",
+       "/tav-personalized-offers/v1/offers/purchase",
+       "no money",
+       402},
+      {"accept",
+       {0, 409, {}, R"({"message":"Offer s0 is already owned"})"},
+       "POST",
+       "/tav-personalized-offers/v1/offers/s0/purchase",
+       "Offer s0 is already owned",
+       409},
+      {"view",
+       {0, 400, {}, ""},
+       "POST",
+       "/tav-personalized-offers/v1/offers/reveal",
+       "Could not mark offer as viewed from https://po.test:443/po/v1/player/offers/view?lang="
+       "en_US with error: ",
+       400},
+      {"v1/player/offers?",
+       {0, 401, {}, R"({"message":"Unknown or expired service token"})"},
+       "GET",
+       kOffers,
+       "Unknown or expired service token",
+       502},
+      {"view",
+       {0, 403, {}, "forbidden"},
+       "POST",
+       "/tav-personalized-offers/v1/offers/s0/reveal",
+       "forbidden",
+       502},
       {"accept",
        {0, 200, {}, "[1]"},
        "POST",
@@ -284,8 +323,19 @@ TEST_F(OffersFeature, ServiceFailuresBecomeRouteErrors) {
                                     : world.Post(test.url, R"({"offers":[]})");
     EXPECT_TRUE(reply.failed);
     EXPECT_EQ(reply.error, test.error);
-    EXPECT_EQ(reply.status, 500u);
+    EXPECT_EQ(reply.status, test.status);
   }
+}
+
+// A refusal of the service token makes the next call authenticate again.
+TEST_F(OffersFeature, ARefusedServiceTokenIsReplacedOnTheNextCall) {
+  StartPlayer();
+  world_.Service().failures["v1/player/offers?"] = {0, 401, {}, "expired"};
+  EXPECT_EQ(world_.Get(kOffers).status, 502u);
+  world_.Service().failures.clear();
+  world_.Host().ClearRecordings();
+  ASSERT_FALSE(world_.Get(kOffers).failed);
+  EXPECT_EQ(world_.ServiceCalls("authenticate").size(), 1u);
 }
 
 TEST_F(OffersFeature, FulfilmentOfACachedItemRefetches) {
@@ -306,6 +356,8 @@ TEST_F(OffersFeature, FulfilmentOfACachedItemRefetches) {
        0},
       {"CHAMPION_SKIN", TestValue::Structure({{"skinId", TestValue::Signed(102)}}), 1},
       {"BUNDLE", TestValue::Structure({{"championId", TestValue::Signed(10)}}), 0},
+      // The list shows the player owning that champion already.
+      {"CHAMPION", TestValue::Structure({{"championId", TestValue::Signed(11)}}), 0},
   };
   for (const Case& test : cases) {
     world_.Host().ClearRecordings();
@@ -369,18 +421,130 @@ TEST_F(OffersFeature, ANewPlayerAuthenticatesAfresh) {
             "service-token-id-token-4");
 }
 
-TEST_F(OffersFeature, SessionReadinessDecidesWhichIdTokenIsUsed) {
-  world_.SetUpPlayer();
-  world_.Load();
-  // Still ready: the first token stays.
-  world_.SetResource(kSession, OffersWorld::Session(1, "id-token-other"));
-  // Not ready (no player id): nothing changes either.
-  world_.SetResource(kSession, OffersWorld::Session(0, "id-token-zero"));
-  world_.Service().expiration = "";  // every call authenticates again
+// Every session state that is not ready is a sign-out: nothing of the
+// player's is kept, nothing goes to the service, and the routes say why.
+TEST_F(OffersFeature, ASessionThatIsNotReadySignsThePlayerOut) {
+  const std::function<void(OffersWorld&)> signOuts[] = {
+      [](OffersWorld& world) {
+        world.SetResource(kSession, OffersWorld::Session(1, "id-token-1", "LOGGING_OUT"));
+      },
+      [](OffersWorld& world) {
+        world.SetResource(kSession, OffersWorld::Session(1, "id-token-1", "ERROR"));
+      },
+      [](OffersWorld& world) { world.SetResource(kSession, OffersWorld::Session(0, "id-0")); },
+      [](OffersWorld& world) { world.DeleteResource(kSession); },
+  };
+  for (const auto& signOut : signOuts) {
+    OffersWorld world;
+    world.Service().offers = Catalogue();
+    world.SetUpPlayer();
+    world.Load();
+    ASSERT_FALSE(world.Get(kOffers).failed);
+    world.Host().ClearRecordings();
+    signOut(world);
+    ASSERT_EQ(world.EventsFor(kOffers).size(), 1u);
+    EXPECT_EQ(world.EventsFor(kOffers)[0].payload,
+              R"({"data":[],"eventType":"Update","uri":")" + std::string(kOffers) + "\"}");
+    const std::pair<const char*, std::optional<std::string>> routes[] = {
+        {kOffers, std::nullopt},
+        {"/tav-personalized-offers/v1/offers/s0/reveal", std::nullopt},
+        {"/tav-personalized-offers/v1/offers/reveal", R"({"offers":[{"offerId":"s0"}]})"},
+        {"/tav-personalized-offers/v1/offers/s0/purchase", std::nullopt},
+        {"/tav-personalized-offers/v1/offers/purchase",
+         R"({"offers":[{"offerId":"s2","inventoryType":"CHAMPION_SKIN","itemId":102,"price":1}]})"},
+    };
+    for (const auto& [url, body] : routes) {
+      const FunctionReply reply =
+          url == std::string(kOffers) ? world.Get(url) : world.Post(url, body);
+      EXPECT_EQ(reply.status, 409u) << url;
+      EXPECT_EQ(reply.error, "No player is signed in.") << url;
+    }
+    // Nothing authenticates without an id token, not even a new configuration.
+    world.SetResource(kNamespace, world.Namespace());
+    EXPECT_TRUE(world.Host().HttpCalls().empty());
+    EXPECT_EQ(world.Get(kStatus).value, "true");
+
+    // The next player starts from nothing.
+    world.SetResource(kSession, OffersWorld::Session(1, "id-token-again"));
+    world.Host().ClearRecordings();
+    ASSERT_FALSE(world.Get(kOffers).failed);
+    ASSERT_EQ(world.ServiceCalls("authenticate").size(), 1u);
+    EXPECT_NE(world.ServiceCalls("authenticate")[0].body.find("id-token-again"), std::string::npos);
+  }
+}
+
+// The same account with a new id token: the next call authenticates with it,
+// and the player's offers stay.
+TEST_F(OffersFeature, ARotatedIdTokenIsUsedFromTheNextCall) {
+  StartPlayer();
+  ASSERT_FALSE(world_.Get(kOffers).failed);
+  world_.Host().ClearRecordings();
+  world_.SetResource(kSession, OffersWorld::Session(1, "id-token-rotated"));
+  EXPECT_TRUE(world_.EventsFor(kOffers).empty());
+  EXPECT_EQ(world_.Get(kOffers).value, kCatalogueUi);
+  EXPECT_TRUE(world_.Host().HttpCalls().empty());  // served from the cache
+  ASSERT_FALSE(world_.Post("/tav-personalized-offers/v1/offers/s0/reveal").failed);
+  const std::vector<HttpCall> calls = world_.Host().HttpCalls();
+  ASSERT_EQ(calls.size(), 2u);
+  EXPECT_NE(calls[0].body.find("id-token-rotated"), std::string::npos);
+  EXPECT_EQ(Header(calls[1], "authorization"), "service-token-id-token-rotated");
+}
+
+// A configuration change authenticates only when the token in hand will not
+// do: none, expired, or issued at another address.
+TEST_F(OffersFeature, AConfigurationChangeAuthenticatesOnlyWhenItMust) {
+  StartPlayer();
   world_.SetResource(kNamespace, world_.Namespace());
-  const std::vector<HttpCall> auth = world_.ServiceCalls("authenticate");
-  ASSERT_EQ(auth.size(), 2u);
-  EXPECT_NE(auth[1].body.find("id-token-1"), std::string::npos);
+  EXPECT_TRUE(world_.ServiceCalls("authenticate").empty());
+
+  world_.Service().baseUrl = "https://po2.test:443/po/";
+  TestValue moved = world_.Namespace();
+  moved = TestValue::Structure({{"HubEnabled", TestValue::Bool(true)},
+                                {"Protocol", TestValue::String("https://")},
+                                {"BaseServiceURL", TestValue::String("po2.test")},
+                                {"Port", TestValue::Signed(443)},
+                                {"ServicePath", TestValue::String("po/")},
+                                {"ThemedBackground", TestValue::Bool(false)}});
+  world_.SetResource(kNamespace, moved);
+  ASSERT_EQ(world_.ServiceCalls("authenticate").size(), 1u);
+  EXPECT_EQ(world_.ServiceCalls("authenticate")[0].url,
+            "https://po2.test:443/po/v1/player/authenticate");
+
+  world_.Host().ClearRecordings();
+  world_.Service().expiration = "";  // what it issues from now on has expired
+  world_.Service().failures["authenticate"] = {0, 503, {}, "down"};
+  world_.SetResource(kNamespace, moved);
+  EXPECT_TRUE(world_.ServiceCalls("authenticate").empty());  // the token still holds
+}
+
+// Enabled and themed are announced whenever the configuration changes them.
+TEST_F(OffersFeature, ConfigurationChangesAnnounceEnabledAndThemed) {
+  StartPlayer();
+  struct Case {
+    bool enabled;
+    bool themed;
+    const char* statusEvents;
+    const char* themedEvents;
+  };
+  const Case cases[] = {
+      {true, false, "", ""},
+      {true, true, "", "true"},
+      {false, true, "false", ""},
+      {true, false, "true", "false"},
+  };
+  for (const Case& test : cases) {
+    world_.Host().ClearRecordings();
+    world_.SetResource(kNamespace, world_.Namespace(test.enabled, test.themed));
+    const auto values = [this](const char* uri) {
+      std::string text;
+      for (const SentEvent& event : world_.EventsFor(uri)) {
+        text += ParseJson(event.payload).value.Member("data").Truth() ? "true" : "false";
+      }
+      return text;
+    };
+    EXPECT_EQ(values(kStatus), test.statusEvents);
+    EXPECT_EQ(values(kThemed), test.themedEvents);
+  }
 }
 
 TEST_F(OffersFeature, ConfigurationKeysAndTheirLogLines) {
@@ -434,7 +598,6 @@ TEST_F(OffersFeature, RevealByIdSendsOnlyRealIds) {
       {"s0", {"s0", "c0"}},
       {"s2", {"s2"}},  // no champion offer in the spot
       {"c0", {"c0"}},  // the spot's own champion
-      {"zz", {"zz"}},  // not cached
   };
   StartPlayer();
   ASSERT_FALSE(world_.Get(kOffers).failed);
@@ -452,26 +615,118 @@ TEST_F(OffersFeature, RevealByIdSendsOnlyRealIds) {
   }
 }
 
-// A reveal before anything read the list answers with the revealed offers
-// but leaves the cache unloaded: the next read fetches the whole list.
-TEST_F(OffersFeature, ARevealBeforeTheFirstReadLeavesTheListToTheService) {
+// A reveal pairs from a loaded list: before the first read it fetches the
+// list first, and that fetch's failure is its answer.
+TEST_F(OffersFeature, ARevealBeforeTheFirstReadFetchesTheListFirst) {
   StartPlayer();
   const FunctionReply byId = world_.Post("/tav-personalized-offers/v1/offers/s0/reveal");
   ASSERT_FALSE(byId.failed) << byId.error;
-  EXPECT_NE(byId.value.find(R"("id":"s0")"), std::string::npos);
-  const FunctionReply byList =
-      world_.Post("/tav-personalized-offers/v1/offers/reveal", R"({"offers":[{"offerId":"s2"}]})");
-  ASSERT_FALSE(byList.failed) << byList.error;
-  EXPECT_EQ(byList.value.find(R"("id":"s0")"), std::string::npos);
-  EXPECT_TRUE(world_.EventsFor(kOffers).empty());
+  EXPECT_NE(byId.value.find(R"("championId":10,"discountPrice":900,"expirationDate":)"
+                            R"("2026-12-24T10:00:00Z","id":"s0","originalPrice":1800,)"
+                            R"("owned":false,"revealed":true,)"),
+            std::string::npos)
+      << byId.value;
+  const std::vector<HttpCall> calls = world_.Host().HttpCalls();
+  ASSERT_EQ(calls.size(), 2u);
+  EXPECT_NE(calls[0].url.find("v1/player/offers?lang="), std::string::npos);
+  const BindingResult viewed = ParseJson(calls[1].body);
+  ASSERT_EQ(viewed.value.Member("offers").Elements().size(), 2u);
+  EXPECT_EQ(viewed.value.Member("offers").Elements()[1].Member("offerId").GetString(), "c0");
+  EXPECT_EQ(world_.EventsFor(kOffers).size(), 2u);  // the list, then the revealed list
 
-  const FunctionReply offers = world_.Get(kOffers);
-  ASSERT_FALSE(offers.failed) << offers.error;
-  EXPECT_EQ(world_.ServiceCalls("v1/player/offers?").size(), 1u);
-  for (const char* id : {"s0", "s1", "s2"}) {
-    EXPECT_NE(offers.value.find(std::string(R"("id":")") + id + "\""), std::string::npos) << id;
+  OffersWorld failing;
+  failing.Service().offers = Catalogue();
+  failing.Service().failures["v1/player/offers?"] = {0, 503, {}, "down"};
+  failing.SetUpPlayer();
+  failing.Load();
+  for (const auto& [url, body] :
+       {std::pair<const char*, const char*>{"/tav-personalized-offers/v1/offers/s0/reveal",
+                                            nullptr},
+        {"/tav-personalized-offers/v1/offers/reveal", R"({"offers":[{"offerId":"s0"}]})"}}) {
+    failing.Host().ClearRecordings();
+    const FunctionReply reply = body == nullptr ? failing.Post(url) : failing.Post(url, body);
+    EXPECT_EQ(reply.status, 500u) << url;
+    EXPECT_EQ(reply.error,
+              "Could not get offers from https://po.test:443/po/v1/player/offers?lang=en_US with "
+              "error: down");
+    EXPECT_TRUE(failing.ServiceCalls("view").empty());
+    EXPECT_TRUE(failing.EventsFor(kOffers).empty());
   }
+}
+
+TEST_F(OffersFeature, RevealingAnIdTheLoadedListLacksIsRefused) {
+  StartPlayer();
+  ASSERT_FALSE(world_.Get(kOffers).failed);
+  world_.Host().ClearRecordings();
+  const FunctionReply reply = world_.Post("/tav-personalized-offers/v1/offers/zz/reveal");
+  EXPECT_EQ(reply.status, 404u);
+  EXPECT_EQ(reply.error, "Offer id not found or not valid: zz");
+  EXPECT_TRUE(world_.Host().HttpCalls().empty());
+  EXPECT_TRUE(world_.Host().SentEvents().empty());
+}
+
+// A refresh that fails keeps the list the UI was told of; one by a purchase
+// of an uncached id answers with its own failure.
+TEST_F(OffersFeature, AFailedRefreshKeepsTheCachedList) {
+  StartPlayer();
+  ASSERT_FALSE(world_.Get(kOffers).failed);
+  world_.Host().ClearRecordings();
+  world_.Service().failures["v1/player/offers?"] = {0, 503, {}, "down"};
+  world_.Fulfil("CHAMPION", TestValue::Structure({{"championId", TestValue::Signed(10)}}));
+  const FunctionReply bought = world_.Post("/tav-personalized-offers/v1/offers/s2/purchase");
+  ASSERT_FALSE(bought.failed) << bought.error;  // sold; only its refresh failed
+  const FunctionReply unknown = world_.Post("/tav-personalized-offers/v1/offers/zz/purchase");
+  EXPECT_EQ(unknown.status, 500u);
+  EXPECT_EQ(unknown.error,
+            "Could not get offers from https://po.test:443/po/v1/player/offers?lang=en_US with "
+            "error: down");
+  EXPECT_EQ(world_.ServiceCalls("v1/player/offers?").size(), 3u);
+  EXPECT_TRUE(world_.EventsFor(kOffers).empty());
+  size_t logged = 0;
+  for (const HostLogLine& line : world_.Host().LogLines()) {
+    logged += line.text.find("Could not refresh the offers") != std::string::npos ? 1 : 0;
+  }
+  EXPECT_EQ(logged, 3u);
+  world_.Host().ClearRecordings();
+  EXPECT_EQ(world_.Get(kOffers).value, kCatalogueUi);
+  EXPECT_TRUE(world_.Host().HttpCalls().empty());
+}
+
+// A bundle is announced once: the purchase's refresh shows both items owned,
+// so their fulfilment notifications fetch nothing more.
+TEST_F(OffersFeature, ABundlePurchaseFetchesAndAnnouncesOnce) {
+  StartPlayer();
+  ASSERT_FALSE(world_.Get(kOffers).failed);
+  world_.Host().ClearRecordings();
+  ASSERT_FALSE(world_.Post("/tav-personalized-offers/v1/offers/s0/purchase").failed);
+  world_.Fulfil("CHAMPION_SKIN", TestValue::Structure({{"skinId", TestValue::Signed(100)}}));
+  world_.Fulfil("CHAMPION", TestValue::Structure({{"championId", TestValue::Signed(10)}}));
+  EXPECT_EQ(world_.ServiceCalls("v1/player/offers?").size(), 1u);
   EXPECT_EQ(world_.EventsFor(kOffers).size(), 1u);
+}
+
+// The locale goes into every service URL as one query value.
+TEST_F(OffersFeature, TheLocaleIsOneQueryValue) {
+  const std::pair<const char*, const char*> cases[] = {
+      {"de_DE", "lang=de_DE"},
+      {"de_DE&admin=1#x", "lang=de_DE%26admin%3D1%23x"},
+      {"pt BR", "lang=pt%20BR"},
+      {"", "lang="},
+  };
+  StartPlayer();
+  for (const auto& [locale, query] : cases) {
+    world_.SetResource("/teskclient/region-locale",
+                       TestValue::Structure({{"locale", TestValue::String(locale)}}));
+    world_.Host().ClearRecordings();
+    ASSERT_FALSE(world_.Get(kOffers).failed);
+    ASSERT_FALSE(world_.Post("/tav-personalized-offers/v1/offers/s0/reveal").failed);
+    ASSERT_FALSE(world_.Post("/tav-personalized-offers/v1/offers/s2/purchase").failed);
+    for (const char* call : {"v1/player/offers?", "view?", "accept?"}) {
+      ASSERT_FALSE(world_.ServiceCalls(call).empty()) << call;
+      const std::string url = world_.ServiceCalls(call)[0].url;
+      EXPECT_EQ(url.substr(url.find('?') + 1), query) << locale;
+    }
+  }
 }
 
 // Emptying a cache that held a list announces the empty list; a cache that
@@ -483,6 +738,13 @@ TEST_F(OffersFeature, AChangeOfPlayerOrConfigurationAnnouncesTheEmptiedList) {
       [](OffersWorld& world) { world.DeleteResource(kSession); },
       [](OffersWorld& world) { world.SetResource(kSession, OffersWorld::Session(2, "id-2")); },
       [](OffersWorld& world) { world.DeleteResource(kNamespace); },
+      [](OffersWorld& world) {
+        world.SetResource(kSession, OffersWorld::Session(1, "id-token-1", "LOGGING_OUT"));
+      },
+      [](OffersWorld& world) {
+        world.SetResource("/teskclient/region-locale",
+                          TestValue::Structure({{"locale", TestValue::String("de_DE")}}));
+      },
   };
   for (const auto& change : changes) {
     OffersWorld world;
@@ -545,16 +807,53 @@ TEST_F(OffersFeature, AnAuthenticationOutlivingItsPlayerIsDropped) {
   EXPECT_EQ(Header(world_.ServiceCalls("v1/player/offers?").at(0), "authorization"), "(none)");
 }
 
-TEST_F(OffersFeature, APurchaseOutlivingItsConfigurationIsDropped) {
+// A purchase the service made is answered to its caller whatever changed
+// while it was out; only the refresh is left out, since the cache is no
+// longer that player's.
+TEST_F(OffersFeature, APurchaseOutlivingItsPlayerIsStillAnswered) {
+  const std::function<void(OffersWorld&)> changes[] = {
+      [](OffersWorld& world) { world.DeleteResource(kNamespace); },
+      [](OffersWorld& world) { world.SetResource(kSession, OffersWorld::Session(2, "id-2")); },
+      [](OffersWorld& world) { world.DeleteResource(kSession); },
+      [](OffersWorld& world) {
+        world.SetResource("/teskclient/region-locale",
+                          TestValue::Structure({{"locale", TestValue::String("de_DE")}}));
+      },
+  };
+  for (const auto& change : changes) {
+    OffersWorld world;
+    world.Service().offers = Catalogue();
+    world.SetUpPlayer();
+    world.Load();
+    ASSERT_FALSE(world.Get(kOffers).failed);
+    world.Host().ClearRecordings();
+    world.Service().reentryOn = "accept";
+    world.Service().reentry = [&world, &change] { change(world); };
+    const FunctionReply purchase = world.Post("/tav-personalized-offers/v1/offers/s1/purchase");
+    ASSERT_FALSE(purchase.failed) << purchase.error;
+    EXPECT_EQ(purchase.value,
+              R"({"items":[{"inventoryType":"CHAMPION_SKIN","itemId":101,"pricePaid":487}],)"
+              R"("wallet":{"qp":4513}})");
+    EXPECT_TRUE(world.ServiceCalls("v1/player/offers?").empty());  // no refresh
+    EXPECT_TRUE(world.EventsFor(kOffers).size() <= 1u);            // at most the emptied list
+  }
+}
+
+// A purchase that never reached the service keeps the 409.
+TEST_F(OffersFeature, APurchaseNotSentBeforeThePlayerChangedFails) {
+  world_.Service().expiration = "";  // every call authenticates first
   StartPlayer();
   ASSERT_FALSE(world_.Get(kOffers).failed);
   world_.Host().ClearRecordings();
-  world_.Service().reentryOn = "accept";
-  world_.Service().reentry = [this] { world_.DeleteResource(kNamespace); };
+  world_.Service().reentryOn = "authenticate";
+  world_.Service().reentry = [this] {
+    world_.SetResource(kSession, OffersWorld::Session(2, "id-token-2"));
+  };
   const FunctionReply purchase = world_.Post("/tav-personalized-offers/v1/offers/s1/purchase");
   EXPECT_EQ(purchase.status, 409u);
-  EXPECT_TRUE(world_.ServiceCalls("v1/player/offers?").empty());  // no refresh
-  EXPECT_EQ(world_.Get(kOffers).error, "Personalized Offers not enabled");
+  EXPECT_EQ(purchase.error,
+            "The player changed while waiting for the offers service; its answer was dropped");
+  EXPECT_TRUE(world_.ServiceCalls("accept").empty());
 }
 
 TEST_F(OffersFeature, AReadReenteredByThePlayerKeepsOneWholeList) {
