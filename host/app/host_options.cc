@@ -256,7 +256,10 @@ std::string HelpText(const char* program) {
          "Mock offers service (own port): POST <base>v1/player/authenticate,\n"
          "GET <base>v1/player/offers?lang=, POST <base>v1/player/offers/view?lang=,\n"
          "POST <base>v1/player/offers/accept?lang=; operator: GET /mock/v1/state[?player=<id\n"
-         "token>], GET /mock/v1/requests[?since=N] (the calls received), POST /mock/v1/reset;\n"
+         "token>], GET /mock/v1/requests[?since=N] (the calls received), POST /mock/v1/reset,\n"
+         "POST /mock/v1/outage {\"status\": 503, \"message\": \"...\"} (every service call "
+         "answers\n"
+         "that until DELETE /mock/v1/outage), POST /mock/v1/revoke (issued tokens refused);\n"
          "<base> is /personalized-offers/. Each id token has a catalogue and wallet of its own.\n";
 }
 

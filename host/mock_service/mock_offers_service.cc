@@ -164,10 +164,49 @@ void MockOffersService::Handle(LocalRequest request, Responder respond) {
     Reset();
     return respond(State(request));
   }
+  if (path == "/mock/v1/outage") return respond(Outage(request));
+  if (path == "/mock/v1/revoke" && request.method == "POST") {
+    std::lock_guard<std::mutex> guard(mutex_);
+    tokens_.clear();
+    return respond(LocalResponse::Json(200, "{\"revoked\":true}"));
+  }
   std::string player;
-  LocalResponse response = Route(request, player);
+  std::optional<LocalResponse> down = OutageAnswer();
+  LocalResponse response = down ? std::move(*down) : Route(request, player);
   if (path.starts_with(options_.basePath)) Record(request, player, response.status);
   respond(std::move(response));
+}
+
+LocalResponse MockOffersService::Outage(const LocalRequest& request) {
+  if (request.method == "DELETE") {
+    std::lock_guard<std::mutex> guard(mutex_);
+    outage_.reset();
+    return LocalResponse::Json(200, "{\"outage\":null}");
+  }
+  if (request.method != "POST") {
+    LocalResponse refusal = LocalResponse::Error(405, "Method not allowed");
+    refusal.headers.push_back({"Allow", "POST, DELETE"});
+    return refusal;
+  }
+  rapidjson::Document body;
+  std::string error;
+  if (!ParseJson(request.body, body, error)) return LocalResponse::Error(400, error);
+  if (!body.IsObject() || !body.HasMember("status") || !body["status"].IsUint() ||
+      body["status"].GetUint() < 400 || body["status"].GetUint() > 599) {
+    return LocalResponse::Error(400, "Expected {\"status\": 400 to 599, \"message\": ...}");
+  }
+  const unsigned status = body["status"].GetUint();
+  const std::string message = StringMember(body, "message", "The service is unavailable");
+  std::lock_guard<std::mutex> guard(mutex_);
+  outage_ = Refusal{status, message};
+  return LocalResponse::Json(200, "{\"outage\":{\"status\":" + std::to_string(status) +
+                                      ",\"message\":" + JsonQuote(message) + "}}");
+}
+
+std::optional<LocalResponse> MockOffersService::OutageAnswer() const {
+  std::lock_guard<std::mutex> guard(mutex_);
+  if (!outage_) return std::nullopt;
+  return LocalResponse::Error(outage_->status, outage_->message);
 }
 
 LocalResponse MockOffersService::Route(const LocalRequest& request, std::string& player) {

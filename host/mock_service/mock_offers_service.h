@@ -16,7 +16,10 @@
 // POST v1/player/offers/accept?lang=. Operator endpoints:
 // GET /mock/v1/state[?player=<id token>] (one player's wallet and offers; the
 // player who authenticated last by default), GET /mock/v1/requests[?since=N]
-// (the recorded calls after sequence number N), POST /mock/v1/reset.
+// (the recorded calls after sequence number N), POST /mock/v1/reset,
+// POST /mock/v1/outage {"status": 503, "message": "..."} (every service
+// endpoint answers that refusal until DELETE /mock/v1/outage), and
+// POST /mock/v1/revoke (every issued service token is refused from then on).
 //
 // Threads: Handle runs on the server's thread; the state is guarded.
 #pragma once
@@ -87,6 +90,10 @@ class MockOffersService : public HttpService {
     std::chrono::system_clock::time_point expires;
     std::string player;  // the id token it was issued for
   };
+  struct Refusal {
+    unsigned status = 0;
+    std::string message;
+  };
   struct RecordedCall {
     uint64_t sequence = 0;
     std::string method;
@@ -106,6 +113,9 @@ class MockOffersService : public HttpService {
   LocalResponse Accept(const LocalRequest& request, const std::string& player,
                        const std::string& locale);
   LocalResponse State(const LocalRequest& request) const;
+  LocalResponse Outage(const LocalRequest& request);
+  // The answer of every service endpoint while an outage is set.
+  [[nodiscard]] std::optional<LocalResponse> OutageAnswer() const;
   LocalResponse RecordedCalls(const LocalRequest& request) const;
   void Record(const LocalRequest& request, const std::string& player, unsigned status);
   // The id token whose unexpired service token the request carries; empty
@@ -128,6 +138,7 @@ class MockOffersService : public HttpService {
   std::deque<RecordedCall> calls_;
   uint64_t nextSequence_ = 1;
   std::string expirationDate_;
+  std::optional<Refusal> outage_;
 };
 
 // An ISO 8601 UTC time stamp, "2030-01-01T00:00:00Z".

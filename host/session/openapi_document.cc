@@ -50,6 +50,17 @@ Value Reference(const std::string& typeName, Allocator& a) {
   return schema;
 }
 
+// The resource whose changes a resource event announces, as clients
+// subscribe to it: "OnJsonApiEvent_tav-login_v1_session" is
+// "/tav-login/v1/session". Empty for the generic events and for others.
+std::string ResourceOfEvent(std::string_view name) {
+  constexpr std::string_view kPrefix = "OnJsonApiEvent_";
+  if (!name.starts_with(kPrefix) || name.size() == kPrefix.size()) return {};
+  std::string resource = "/" + std::string(name.substr(kPrefix.size()));
+  std::replace(resource.begin(), resource.end(), '_', '/');
+  return resource;
+}
+
 Value Schema(uint32_t type, uint32_t elementType, const std::string& typeName, Allocator& a,
              int depth = 0) {
   Value schema(rapidjson::kObjectType);
@@ -356,9 +367,16 @@ std::string MakeOpenApiDocument(const FunctionTable* table, const std::string& t
       }
     }
     for (const ApiEventRecord* event = table->events; event != nullptr; event = event->next) {
+      const std::string name = TextOrEmpty(event->name);
+      const std::string payload = TextOrEmpty(event->payloadType);
       Value entry(rapidjson::kObjectType);
-      entry.AddMember("name", Text(TextOrEmpty(event->name), a), a);
-      entry.AddMember("payload", Text(TextOrEmpty(event->payloadType), a), a);
+      entry.AddMember("name", Text(name, a), a);
+      const std::string resource = ResourceOfEvent(name);
+      if (!resource.empty()) entry.AddMember("resource", Text(resource, a), a);
+      entry.AddMember("payload", Text(payload, a), a);
+      if (schemas.HasMember(payload.c_str())) {
+        entry.AddMember("payloadSchema", Reference(payload, a), a);
+      }
       entry.AddMember("description", Text(TextOrEmpty(event->description), a), a);
       events.PushBack(entry, a);
     }

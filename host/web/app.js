@@ -16,7 +16,10 @@ const page = {
   namespace: null, // the configuration last seen, for the operator to restore
   revealed: new Map(), // offer id -> revealed, as last rendered
   rendered: null, // the list last rendered, as JSON
+  player: null, // who the page last showed as signed in: "summonerId/idToken"
 };
+
+const NO_PLAYER = 'No player is signed in.';
 
 function renderFlags() {
   const flag = (id, value, on, off) => {
@@ -31,6 +34,11 @@ function renderFlags() {
 }
 
 function renderPlayer(session) {
+  // Another player (or none): the last action was the previous player's.
+  const ready = session && session.state === 'SUCCEEDED';
+  const player = ready ? `${session.summonerId}/${session.idToken}` : null;
+  if (player !== page.player) clearResult();
+  page.player = player;
   $('player').textContent = session
     ? `${session.idToken || '(no id token)'} · summoner ${session.summonerId} · ${session.state}`
     : 'signed out';
@@ -62,6 +70,16 @@ function clearOffers(text, isError) {
   page.revealed.clear();
   $('offers').replaceChildren();
   showOffersMessage(text, isError);
+}
+
+function clearResult() {
+  $('result-body').replaceChildren();
+  $('result').hidden = true;
+}
+
+// The plug-in's answer while nobody is signed in is a state, not a fault.
+function isNoPlayer(error) {
+  return error instanceof Error && error.status === 409 && error.message === NO_PLAYER;
 }
 
 function showResult(title, ...body) {
@@ -120,7 +138,8 @@ async function loadAll() {
   try {
     renderOffers(await api.get(`${OFFERS_API}/offers`));
   } catch (error) {
-    clearOffers(describeError(error), true);
+    if (isNoPlayer(error)) clearOffers(NO_PLAYER, false);
+    else clearOffers(describeError(error), true);
   }
 }
 
@@ -171,7 +190,7 @@ function onEvent(event, id) {
       // the previous player's.
       if (event.eventType === 'Delete') {
         renderPlayer(null);
-        clearOffers('No player is signed in.', false);
+        clearOffers(NO_PLAYER, false);
       } else {
         renderPlayer(event.data);
         reload();

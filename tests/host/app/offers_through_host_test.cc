@@ -4,6 +4,7 @@
 // them.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cctype>
 #include <chrono>
@@ -111,6 +112,14 @@ std::string Session(int player, const std::string& idToken, const char* state) {
          R"(,"accountId":)" + std::to_string(player + 1000) + R"(,"idToken":")" + idToken + "\"}";
 }
 
+// The demo player's session (the same account) in another state or with
+// another id token.
+std::string DemoSession(const std::string& idToken, const char* state) {
+  return R"({"state":")" + std::string(state) +
+         R"(","summonerId":2814749767106561,"accountId":2814749767106562,"idToken":")" + idToken +
+         "\"}";
+}
+
 // A call that the mock offers service received.
 struct ServiceCall {
   uint64_t sequence = 0;
@@ -190,10 +199,9 @@ TEST_F(OffersThroughTheHost, RoutesAnswerAsTheirDescriptionSays) {
       {"purchase of an id that is not offered", "POST", OfferRoute("nope", "purchase"),
        "/tav-personalized-offers/v1/offers/{id}/purchase", "", 404,
        R"({"message":"Offer id not found or not valid: nope"})"},
-      {"purchase by list of nothing", "POST", offers + "/purchase",
-       "/tav-personalized-offers/v1/offers/purchase", R"({"offers":[]})", 500,
-       R"(/personalized-offers/v1/player/offers/accept?lang=en_US with error: )"
-       R"({\"message\":\"No offers to accept\"}"})"},
+      {"purchase by list of nothing: the service's refusal", "POST", offers + "/purchase",
+       "/tav-personalized-offers/v1/offers/purchase", R"({"offers":[]})", 400,
+       R"({"message":"No offers to accept"})"},
   };
   for (const Case& test : cases) {
     SCOPED_TRACE(test.what);
@@ -459,11 +467,259 @@ TEST_F(OffersThroughTheHost, DescribesItsSevenRoutesAsOpenApi303) {
                   operation["responses"]["default"]["content"]["application/json"]["schema"]),
               R"({"$ref":")" + std::string(kSchemas) + "Error\"}");
   }
+  // The feature's events beside the SDK's, each with its resource and the
+  // schema of its payload.
+  const std::pair<const char*, const char*> events[] = {
+      {kOffers, "TavPersonalizedOffersOffersEvent"},
+      {kStatus, "TavPersonalizedOffersFlagEvent"},
+      {kThemed, "TavPersonalizedOffersFlagEvent"},
+  };
+  for (const auto& [resource, payload] : events) {
+    SCOPED_TRACE(resource);
+    const rapidjson::Value* found = nullptr;
+    for (const auto& event : api["x-events"].GetArray()) {
+      if (DevHost::StringMember(event, "resource") == resource) found = &event;
+    }
+    ASSERT_NE(found, nullptr);
+    EXPECT_EQ(
+        DevHost::StringMember(*found, "name"), "OnJsonApiEvent" + [](std::string uri) {
+          std::replace(uri.begin(), uri.end(), '/', '_');
+          return uri;
+        }(resource));
+    EXPECT_EQ(DevHost::WriteJson((*found)["payloadSchema"]),
+              R"({"$ref":")" + std::string(kSchemas) + payload + "\"}");
+  }
+  EXPECT_EQ(
+      DevHost::WriteJson(
+          api["components"]["schemas"]["TavPersonalizedOffersOffersEvent"]["properties"]["data"]),
+      uiOffers);
+
   // An unsigned 32-bit field admits every value it can hold.
   EXPECT_EQ(
       DevHost::WriteJson(
           api["components"]["schemas"]["TavPersonalizedOffersOffer"]["properties"]["spotIndex"]),
       R"({"type":"integer","format":"int64","minimum":0,"maximum":4294967295})");
+}
+
+// The states a real client passes through, one after another in one host:
+// each step's answer, the calls that reached the service, and the feature's
+// events it caused (read up to a marker event sent after the step).
+TEST_F(OffersThroughTheHost, WalksThroughTheStatesOfARealClient) {
+  constexpr char kMarker[] = "/host/v1/resources/test/step-marker";
+  constexpr char kLocale[] = "/host/v1/resources/teskclient/region-locale";
+  const std::string mock = "http://127.0.0.1:" + std::to_string(host_.MockPort());
+  auto stream = OpenEventStream(host_,
+                                "&events=/tav-personalized-offers/v1/offers,"
+                                "/tav-personalized-offers/v1/status,"
+                                "/tav-personalized-offers/v1/themed,/test/step-marker");
+  struct Step {
+    const char* what;
+    const char* method;
+    std::string target;  // the host's, or the mock's when it starts with "http"
+    std::string body;
+    unsigned status;
+    std::string answer;                 // a part of the body
+    std::vector<std::string> calls;     // parts of the service calls' targets, in order
+    std::vector<std::string> events;    // "offers N" (the list's length) or "status true"
+    std::string player = kDemoIdToken;  // whom the service calls were for
+  };
+  const std::string noPlayer = R"({"message":"No player is signed in."})";
+  const std::string fulfilment =
+      R"({"typeName":"com.teskgames.platform.messaging.StoreFulfillmentNotification",)"
+      R"("body":{"inventoryType":"CHAMPION_SKIN","data":{"championId":57,"skinId":57002}}})";
+  const Step steps[] = {
+      {"the first read",
+       "GET",
+       kOffers,
+       "",
+       200,
+       R"("id":"po-skin-1")",
+       {"offers?lang=en_US"},
+       {"offers 4"}},
+      {"reveal of an id the list lacks",
+       "POST",
+       OfferRoute("nope", "reveal"),
+       "",
+       404,
+       R"({"message":"Offer id not found or not valid: nope"})",
+       {},
+       {}},
+      {"an id with a NUL byte",
+       "POST",
+       OfferRoute("po-skin-1%00-not-this-one", "purchase"),
+       "",
+       400,
+       R"("message":")",
+       {},
+       {}},
+      {"a new locale", "PUT", kLocale, R"({"locale":"pt BR"})", 200, "", {}, {"offers 0"}},
+      {"the list in that language",
+       "GET",
+       kOffers,
+       "",
+       200,
+       R"("id":"po-skin-1")",
+       {"offers?lang=pt%20BR"},
+       {"offers 4"}},
+      {"the service goes down",
+       "POST",
+       mock + "/mock/v1/outage",
+       R"({"status":503,"message":"down for maintenance"})",
+       200,
+       "",
+       {},
+       {}},
+      {"a fulfilment while it is down keeps the list",
+       "POST",
+       "/host/v1/lcds",
+       fulfilment,
+       202,
+       "",
+       {"offers?lang="},
+       {},
+       ""},
+      {"the list is still served", "GET", kOffers, "", 200, R"("id":"po-skin-3")", {}, {}},
+      {"a purchase of an unknown id answers the failed fetch",
+       "POST",
+       OfferRoute("nope", "purchase"),
+       "",
+       500,
+       "down for maintenance",
+       {"offers?lang="},
+       {},
+       ""},
+      {"the service is back", "DELETE", mock + "/mock/v1/outage", "", 200, "", {}, {}},
+      {"a refusal keeps its status and message",
+       "POST",
+       std::string(kOffers) + "/purchase",
+       R"({"offers":[]})",
+       400,
+       R"({"message":"No offers to accept"})",
+       {"accept?lang="},
+       {}},
+      {"the service forgets its tokens", "POST", mock + "/mock/v1/revoke", "", 200, "", {}, {}},
+      {"a refused token is the plug-in's failure, not the caller's",
+       "POST",
+       OfferRoute("po-skin-4", "reveal"),
+       "",
+       502,
+       R"({"message":"Unknown or expired service token"})",
+       {"view?lang="},
+       {},
+       ""},
+      {"the next call authenticates again",
+       "POST",
+       OfferRoute("po-skin-4", "reveal"),
+       "",
+       200,
+       R"("id":"po-skin-4")",
+       {"authenticate", "view?lang="},
+       {"offers 4"}},
+      {"a bundle: the skin with its champion",
+       "POST",
+       OfferRoute("po-skin-3", "purchase"),
+       "",
+       200,
+       R"("pricePaid")",
+       {"accept?lang=", "offers?lang="},
+       {"offers 4"}},
+      {"its fulfilments fetch nothing more", "GET", kStatus, "", 200, "true", {}, {}},
+      {"a rotated id token",
+       "PUT",
+       kSession,
+       DemoSession("rotated-id-token", "SUCCEEDED"),
+       200,
+       "",
+       {},
+       {}},
+      {"is used from the next call on",
+       "POST",
+       OfferRoute("po-skin-1", "reveal"),
+       "",
+       200,
+       R"("id":"po-skin-1")",
+       {"authenticate", "view?lang="},
+       {"offers 4"},
+       "rotated-id-token"},
+      {"signing out",
+       "PUT",
+       kSession,
+       DemoSession("rotated-id-token", "LOGGING_OUT"),
+       200,
+       "",
+       {},
+       {"offers 0"}},
+      {"nobody to serve", "GET", kOffers, "", 409, noPlayer, {}, {}},
+      {"nobody to buy for", "POST", OfferRoute("po-skin-1", "purchase"), "", 409, noPlayer, {}, {}},
+  };
+  const auto eventSummary = [](const StreamEvent& event) {
+    const rapidjson::Document payload = ParsedJson(event.data);
+    const std::string uri = DevHost::StringMember(payload, "uri");
+    const std::string name = uri.substr(uri.rfind('/') + 1);
+    const rapidjson::Value& data = payload["data"];
+    if (data.IsArray()) return name + " " + std::to_string(data.Size());
+    return name + " " + (data.IsTrue() ? "true" : "false");
+  };
+  size_t seen = stream->Received().size();
+  int marker = 0;
+  for (const Step& step : steps) {
+    SCOPED_TRACE(step.what);
+    const uint64_t before = LastServiceCall();
+    IncomingResponse response;
+    if (step.target.starts_with("http")) {
+      DevHost::OutgoingRequest request;
+      request.method = step.method;
+      request.url = step.target;
+      request.body = step.body;
+      request.timeoutSeconds = 30;
+      response = mock_.Send(request);
+    } else {
+      response = Call(step.method, step.target, step.body);
+    }
+    EXPECT_EQ(response.status, step.status) << response.body;
+    EXPECT_NE(response.body.find(step.answer), std::string::npos) << response.body;
+
+    // A call into the plug-in runs after whatever the step queued for it;
+    // everything the step caused is then on the stream before the marker.
+    ASSERT_EQ(Call("GET", kStatus).status, 200u);
+    ++marker;
+    ASSERT_EQ(Call("PUT", kMarker, std::to_string(marker)).status / 100, 2u);
+    std::vector<std::string> events;
+    bool marked = false;
+    const auto deadline = std::chrono::steady_clock::now() + kEventWait;
+    while (!marked && std::chrono::steady_clock::now() < deadline) {
+      for (const StreamEvent& event : EventsIn(std::string_view(stream->Received()).substr(seen))) {
+        if (event.name == "OnJsonApiEvent_test_step-marker") {
+          marked = true;
+          break;
+        }
+        events.push_back(eventSummary(event));
+      }
+      if (!marked) {
+        events.clear();
+        (void)stream->ReadAtLeast(stream->Received().size() + 1, 1s);
+      }
+    }
+    ASSERT_TRUE(marked) << stream->Received().substr(seen);
+    seen = stream->Received().size();
+    EXPECT_EQ(events, step.events);
+
+    const std::vector<ServiceCall> calls = ServiceCalls(before);
+    ASSERT_EQ(calls.size(), step.calls.size());
+    for (size_t i = 0; i < calls.size(); ++i) {
+      EXPECT_NE(calls[i].target.find(step.calls[i]), std::string::npos) << calls[i].target;
+      if (!step.player.empty()) {
+        EXPECT_EQ(calls[i].player, step.player) << calls[i].target;
+      }
+    }
+  }
+  // Signed out, a configuration change authenticates nobody.
+  const uint64_t before = LastServiceCall();
+  const IncomingResponse configuration = Call("GET", kNamespace);
+  ASSERT_EQ(configuration.status, 200u);
+  ASSERT_EQ(Call("PUT", kNamespace, configuration.body).status, 200u);
+  ASSERT_EQ(Call("GET", kStatus).status, 200u);  // after the namespace's event
+  EXPECT_TRUE(ServiceCalls(before).empty());
 }
 
 // Requests of every kind at once, some calling the service, leave the

@@ -200,10 +200,13 @@ test('an injected fulfilment notification of an offered item refreshes the list'
 });
 
 test('switching player shows the new player\'s offers', async () => {
+  // The last action of the previous player (the purchase above) goes with them.
+  assert.equal(await page.locator('#result').isVisible(), true);
   await page.fill('#player-token', 'second-player');
   await page.click('#switch-player');
   await waitForText('#player', 'second-player');
   await waitForText('#operator-result', 'Signed in as second-player');
+  assert.equal(await page.locator('#result').isVisible(), false);
   // Another player's catalogue: nothing bought, nothing revealed yet.
   await waitForText('#offers .card[data-offer-id="po-skin-2"]', 'Not owned');
   assert.match(await card('po-skin-3').getAttribute('class'), /face-down/);
