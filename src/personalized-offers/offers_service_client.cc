@@ -114,7 +114,10 @@ PersonalizedOffersPlugin::ServiceAnswer PersonalizedOffersPlugin::CallService(
 // headers it finds. Without an id token there is nobody to authenticate.
 // An answer for a player who is gone by then is dropped: its token must not
 // reach the next player's requests.
-void PersonalizedOffersPlugin::Authenticate(const std::string& idToken) {
+void PersonalizedOffersPlugin::Authenticate(const std::string& idTokenOfCall) {
+  // A copy: the caller's text may be the stored id token, which a rotation
+  // can replace while the call is out.
+  const std::string idToken = idTokenOfCall;
   if (idToken.empty()) return;
   const uint64_t generation = playerGeneration_;
   const JsonWriteResult body =

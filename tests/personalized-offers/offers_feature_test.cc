@@ -488,6 +488,22 @@ TEST_F(OffersFeature, ARotatedIdTokenIsUsedFromTheNextCall) {
   ASSERT_EQ(calls.size(), 2u);
   EXPECT_NE(calls[0].body.find("id-token-rotated"), std::string::npos);
   EXPECT_EQ(Header(calls[1], "authorization"), "service-token-id-token-rotated");
+
+  // A token issued for the id token that a rotation replaced while the
+  // authentication was out is not kept.
+  world_.Service().reentryOn = "authenticate";
+  world_.Service().reentry = [this] {
+    world_.SetResource(kSession, OffersWorld::Session(1, "id-token-third"));
+  };
+  world_.SetResource(kSession, OffersWorld::Session(1, "id-token-second"));
+  world_.Host().ClearRecordings();
+  ASSERT_FALSE(world_.Post("/tav-personalized-offers/v1/offers/s0/reveal").failed);
+  ASSERT_EQ(world_.ServiceCalls("view").size(), 1u);
+  EXPECT_EQ(Header(world_.ServiceCalls("view")[0], "authorization"), "(none)");
+  world_.Host().ClearRecordings();
+  ASSERT_FALSE(world_.Post("/tav-personalized-offers/v1/offers/s0/reveal").failed);
+  EXPECT_EQ(Header(world_.ServiceCalls("view").at(0), "authorization"),
+            "service-token-id-token-third");
 }
 
 // A configuration change authenticates only when the token in hand will not
