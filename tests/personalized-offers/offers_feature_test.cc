@@ -64,6 +64,37 @@ class OffersFeature : public ::testing::Test {
   OffersWorld world_;
 };
 
+// A world whose player's list is loaded, recordings cleared.
+void LoadListedPlayer(OffersWorld& world) {
+  world.Service().offers = Catalogue();
+  world.SetUpPlayer();
+  world.Load();
+  ASSERT_FALSE(world.Get(kOffers).failed);
+  world.Host().ClearRecordings();
+}
+
+using Change = std::function<void(OffersWorld&)>;
+
+// Each change that makes the cached list nobody's: another player, a
+// sign-out, a new locale, the configuration's deletion.
+std::vector<std::pair<const char*, Change>> ChangesOfPlayerOrList() {
+  return {
+      {"another player",
+       [](OffersWorld& w) { w.SetResource(kSession, OffersWorld::Session(2, "id-2")); }},
+      {"session deleted", [](OffersWorld& w) { w.DeleteResource(kSession); }},
+      {"logging out",
+       [](OffersWorld& w) {
+         w.SetResource(kSession, OffersWorld::Session(1, "id-token-1", "LOGGING_OUT"));
+       }},
+      {"a new locale",
+       [](OffersWorld& w) {
+         w.SetResource("/teskclient/region-locale",
+                       TestValue::Structure({{"locale", TestValue::String("de_DE")}}));
+       }},
+      {"configuration deleted", [](OffersWorld& w) { w.DeleteResource(kNamespace); }},
+  };
+}
+
 TEST_F(OffersFeature, BeforeStartNothingIsEnabled) {
   world_.Load(false);
   EXPECT_EQ(world_.Get(kStatus).value, "false");
@@ -436,11 +467,7 @@ TEST_F(OffersFeature, ASessionThatIsNotReadySignsThePlayerOut) {
   };
   for (const auto& signOut : signOuts) {
     OffersWorld world;
-    world.Service().offers = Catalogue();
-    world.SetUpPlayer();
-    world.Load();
-    ASSERT_FALSE(world.Get(kOffers).failed);
-    world.Host().ClearRecordings();
+    LoadListedPlayer(world);
     signOut(world);
     ASSERT_EQ(world.EventsFor(kOffers).size(), 1u);
     EXPECT_EQ(world.EventsFor(kOffers)[0].payload,
@@ -750,25 +777,10 @@ TEST_F(OffersFeature, TheLocaleIsOneQueryValue) {
 TEST_F(OffersFeature, AChangeOfPlayerOrConfigurationAnnouncesTheEmptiedList) {
   const std::string emptied =
       R"({"data":[],"eventType":"Update","uri":")" + std::string(kOffers) + "\"}";
-  const std::function<void(OffersWorld&)> changes[] = {
-      [](OffersWorld& world) { world.DeleteResource(kSession); },
-      [](OffersWorld& world) { world.SetResource(kSession, OffersWorld::Session(2, "id-2")); },
-      [](OffersWorld& world) { world.DeleteResource(kNamespace); },
-      [](OffersWorld& world) {
-        world.SetResource(kSession, OffersWorld::Session(1, "id-token-1", "LOGGING_OUT"));
-      },
-      [](OffersWorld& world) {
-        world.SetResource("/teskclient/region-locale",
-                          TestValue::Structure({{"locale", TestValue::String("de_DE")}}));
-      },
-  };
-  for (const auto& change : changes) {
+  for (const auto& [what, change] : ChangesOfPlayerOrList()) {
+    SCOPED_TRACE(what);
     OffersWorld world;
-    world.Service().offers = Catalogue();
-    world.SetUpPlayer();
-    world.Load();
-    ASSERT_FALSE(world.Get(kOffers).failed);
-    world.Host().ClearRecordings();
+    LoadListedPlayer(world);
     change(world);
     const std::vector<SentEvent> events = world.EventsFor(kOffers);
     ASSERT_EQ(events.size(), 1u);
@@ -827,24 +839,12 @@ TEST_F(OffersFeature, AnAuthenticationOutlivingItsPlayerIsDropped) {
 // while it was out; only the refresh is left out, since the cache is no
 // longer that player's.
 TEST_F(OffersFeature, APurchaseOutlivingItsPlayerIsStillAnswered) {
-  const std::function<void(OffersWorld&)> changes[] = {
-      [](OffersWorld& world) { world.DeleteResource(kNamespace); },
-      [](OffersWorld& world) { world.SetResource(kSession, OffersWorld::Session(2, "id-2")); },
-      [](OffersWorld& world) { world.DeleteResource(kSession); },
-      [](OffersWorld& world) {
-        world.SetResource("/teskclient/region-locale",
-                          TestValue::Structure({{"locale", TestValue::String("de_DE")}}));
-      },
-  };
-  for (const auto& change : changes) {
+  for (const auto& [what, change] : ChangesOfPlayerOrList()) {
+    SCOPED_TRACE(what);
     OffersWorld world;
-    world.Service().offers = Catalogue();
-    world.SetUpPlayer();
-    world.Load();
-    ASSERT_FALSE(world.Get(kOffers).failed);
-    world.Host().ClearRecordings();
+    LoadListedPlayer(world);
     world.Service().reentryOn = "accept";
-    world.Service().reentry = [&world, &change] { change(world); };
+    world.Service().reentry = [&world, &change = change] { change(world); };
     const FunctionReply purchase = world.Post("/tav-personalized-offers/v1/offers/s1/purchase");
     ASSERT_FALSE(purchase.failed) << purchase.error;
     EXPECT_EQ(purchase.value,
