@@ -103,6 +103,25 @@ TEST_F(PluginLifecycle, SecondPluginLeavesTheLoggingSetUpAlone) {
   first.Shutdown();
 }
 
+TEST_F(PluginLifecycle, LogPassesToAnotherPluginWhenItsHolderShutsDown) {
+  TestHost first{TestHost::NoLibrary{}};
+  TestHost second{TestHost::NoLibrary{}};
+  ASSERT_TRUE(first.LoadWith(&LoadScriptedPlugin));
+  ASSERT_TRUE(second.LoadWith(&LoadScriptedPlugin));
+  ASSERT_TRUE(first.Initialize(1));
+  ASSERT_TRUE(second.Initialize(2));
+  first.Shutdown();
+  LogMessage(kLogLevelOkay, kLogGroupGen, "after the first");
+  ASSERT_EQ(second.LogLines().size(), 1u);
+  EXPECT_EQ(second.LogLines()[0].text, "after the first");
+  EXPECT_TRUE(first.LogLines().empty());
+  second.Shutdown();
+  // None left: the consoles have the log again, at their level.
+  LogManagerReference reference;
+  EXPECT_TRUE(LogManager::StandardErrorSink()->IsAttached());
+  EXPECT_EQ(LogManager::MinimumLevel(), kLogLevelWarn);
+}
+
 TEST_F(PluginLifecycle, ShutdownEndsEverySubscriptionOncePerName) {
   script.eventNames = {"OnA", "OnB", "OnA"};
   TestHost host{TestHost::NoLibrary{}};
