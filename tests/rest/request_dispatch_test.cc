@@ -133,6 +133,15 @@ class RequestDispatch : public ::testing::Test {
     return answer;
   }
 
+  // Sends `request` to `function` and compares the answer with `expected`.
+  void ExpectAnswer(const BindingFunctionInfo* function, const TestRequest& request,
+                    const Answer& expected) {
+    const Answer answer = Send(function, request);
+    EXPECT_EQ(answer.failed, expected.failed);
+    EXPECT_EQ(answer.text, expected.text);
+    EXPECT_EQ(answer.status, expected.status);
+  }
+
   BindingRegistry registry_;
   BindingFunctionInfo* probe_ = nullptr;
   BindingFunctionInfo* stray_ = nullptr;
@@ -277,10 +286,7 @@ TEST_F(RequestDispatch, PlacesCandidatesFromEverySource) {
   };
   for (const PlacementCase& test : cases) {
     SCOPED_TRACE(test.label);
-    const Answer answer = Send(probe_, test.request);
-    EXPECT_EQ(answer.failed, test.expected.failed);
-    EXPECT_EQ(answer.text, test.expected.text);
-    EXPECT_EQ(answer.status, test.expected.status);
+    ExpectAnswer(probe_, test.request, test.expected);
   }
 }
 
@@ -332,10 +338,7 @@ TEST_F(RequestDispatch, RoutesMatchThePathAndTheQueryBringsArguments) {
   };
   for (const RouteCase& test : cases) {
     SCOPED_TRACE(test.label);
-    const Answer answer = Send(test.function, {.url = test.url});
-    EXPECT_EQ(answer.failed, test.expected.failed);
-    EXPECT_EQ(answer.text, test.expected.text);
-    EXPECT_EQ(answer.status, test.expected.status);
+    ExpectAnswer(test.function, {.url = test.url}, test.expected);
   }
 }
 
@@ -387,10 +390,7 @@ TEST_F(RequestDispatch, RefusesValuesThatWouldReachTheHandlerAsOthers) {
   };
   for (const PlacementCase& test : refused) {
     SCOPED_TRACE(test.label);
-    const Answer answer = Send(probe_, test.request);
-    EXPECT_EQ(answer.failed, test.expected.failed);
-    EXPECT_EQ(answer.text, test.expected.text);
-    EXPECT_EQ(answer.status, test.expected.status);
+    ExpectAnswer(probe_, test.request, test.expected);
   }
   EXPECT_EQ(static_cast<ArgumentEchoInvoker&>(*probe_->invoker).calls, 0);
 
@@ -407,10 +407,7 @@ TEST_F(RequestDispatch, RefusesValuesThatWouldReachTheHandlerAsOthers) {
   };
   for (const PlacementCase& test : accepted) {
     SCOPED_TRACE(test.label);
-    const Answer answer = Send(probe_, test.request);
-    EXPECT_EQ(answer.failed, test.expected.failed);
-    EXPECT_EQ(answer.text, test.expected.text);
-    EXPECT_EQ(answer.status, test.expected.status);
+    ExpectAnswer(probe_, test.request, test.expected);
   }
 }
 
