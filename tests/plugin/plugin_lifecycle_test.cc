@@ -92,6 +92,10 @@ TEST_F(PluginLifecycle, LogReachesTheHostAfterInitialize) {
 // The second plug-in stands by: the log passes to it when the first shuts
 // down, and back to the consoles when it does too.
 TEST_F(PluginLifecycle, SecondPluginTakesTheLogOverWhenTheFirstShutsDown) {
+  // Keeps the manager, and what the consoles had, across both plug-ins.
+  LogManagerReference reference;
+  const int32_t levelBefore = LogManager::MinimumLevel();
+  ASSERT_TRUE(LogManager::StandardErrorSink()->IsAttached());
   TestHost first{TestHost::NoLibrary{}};
   TestHost second{TestHost::NoLibrary{}};
   ASSERT_TRUE(first.LoadWith(&LoadScriptedPlugin));
@@ -106,10 +110,10 @@ TEST_F(PluginLifecycle, SecondPluginTakesTheLogOverWhenTheFirstShutsDown) {
   ASSERT_EQ(second.LogLines().size(), 1u);
   EXPECT_EQ(second.LogLines()[0].text, "after the first");
   EXPECT_EQ(first.LogLines().size(), 1u);
+  EXPECT_FALSE(LogManager::StandardErrorSink()->IsAttached());
   second.Shutdown();
-  LogManagerReference reference;
   EXPECT_TRUE(LogManager::StandardErrorSink()->IsAttached());
-  EXPECT_EQ(LogManager::MinimumLevel(), kLogLevelWarn);
+  EXPECT_EQ(LogManager::MinimumLevel(), levelBefore);
 }
 
 TEST_F(PluginLifecycle, ShutdownEndsEverySubscriptionOncePerName) {
