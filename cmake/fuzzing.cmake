@@ -4,9 +4,13 @@
 # runs every file of its checked-in seed corpus, registered as a test, so the
 # targets also run under the sanitizers of the GCC builds.
 option(KTX_FUZZ "Build fuzz targets with libFuzzer (clang)" OFF)
+# With KTX_FUZZ, one line per target, "<name> <seed corpus directory>", for
+# scripts that run every target on its corpus (.ci/run).
+set(KTX_FUZZ_TARGET_LIST ${CMAKE_BINARY_DIR}/fuzz_targets.txt)
 if(KTX_FUZZ)
   # Coverage feedback from the libraries under test, not only from the targets.
   add_compile_options(-fsanitize=fuzzer-no-link)
+  file(WRITE ${KTX_FUZZ_TARGET_LIST} "")
 endif()
 
 function(ktx_fuzz_target name)
@@ -17,6 +21,7 @@ function(ktx_fuzz_target name)
   if(KTX_FUZZ)
     target_compile_options(${name} PRIVATE -fsanitize=fuzzer)
     target_link_options(${name} PRIVATE -fsanitize=fuzzer)
+    file(APPEND ${KTX_FUZZ_TARGET_LIST} "${name} ${ARG_CORPUS}\n")
   else()
     target_sources(${name} PRIVATE ${PROJECT_SOURCE_DIR}/fuzz/replay_main.cc)
     # A cross build runs the replay through its emulator (wine), which CMake

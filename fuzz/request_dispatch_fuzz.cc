@@ -4,14 +4,11 @@
 // "name:value" up to an empty line, then the body; the first byte of the input
 // picks the body's content type.
 #include <cstdint>
-#include <cstdlib>
 #include <string>
 #include <string_view>
 #include <vector>
 
-#include "binding/binding_registry.h"
-#include "binding/builtin_types.h"
-#include "rest/request_dispatch.h"
+#include "dispatch_harness.h"
 #include "rest/route_declaration.h"
 
 namespace {
@@ -25,31 +22,22 @@ struct FuzzFilter {
   std::vector<BindingProperty> extra;
 };
 
-struct Fixture {
-  Fixture() {
-    registry.Initialize(&RegisterBindingBuiltins);
-    auto filter = registry.BeginType<FuzzFilter>("FuzzFilter");
-    filter.Field("tags", &FuzzFilter::tags);
-    filter.Field("count", &FuzzFilter::count);
-    filter.Field("enabled", &FuzzFilter::enabled);
-    filter.Field("extra", &FuzzFilter::extra);
-    BindingFunctionInfo* function =
-        DeclareRoute(registry, HttpMethod::Post, "/fuzz/{id}",
-                     [](const FuzzFilter& value) { return value; })
-            .BodyArgument<FuzzFilter>("filter")
-            .Argument<std::string>("id", BindingArgumentLocation::Path)
-            .Argument<bool>("flag")
-            .Argument<std::vector<std::string>>("list", BindingArgumentLocation::Query)
-            .Argument<BindingProperty>("object")
-            .Argument<int32_t>("apikey", BindingArgumentLocation::Header)
-            .Function();
-    context.registry = &registry;
-    context.function = function;
-    context.route = CompileFunctionRoute(*function);
-  }
-  BindingRegistry registry;
-  DispatchContext context;
-};
+BindingFunctionInfo* DeclareFilterRoute(BindingRegistry& registry) {
+  auto filter = registry.BeginType<FuzzFilter>("FuzzFilter");
+  filter.Field("tags", &FuzzFilter::tags);
+  filter.Field("count", &FuzzFilter::count);
+  filter.Field("enabled", &FuzzFilter::enabled);
+  filter.Field("extra", &FuzzFilter::extra);
+  return DeclareRoute(registry, HttpMethod::Post, "/fuzz/{id}",
+                      [](const FuzzFilter& value) { return value; })
+      .BodyArgument<FuzzFilter>("filter")
+      .Argument<std::string>("id", BindingArgumentLocation::Path)
+      .Argument<bool>("flag")
+      .Argument<std::vector<std::string>>("list", BindingArgumentLocation::Query)
+      .Argument<BindingProperty>("object")
+      .Argument<int32_t>("apikey", BindingArgumentLocation::Header)
+      .Function();
+}
 
 const char* const kContentTypes[] = {"application/json", "application/x-msgpack",
                                      "application/x-yaml", "application/vnd.api+json",
@@ -58,7 +46,7 @@ const char* const kContentTypes[] = {"application/json", "application/x-msgpack"
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  static Fixture fixture;
+  static KtxFuzz::PublishedFunction fixture(&DeclareFilterRoute);
   if (size == 0) return 0;
   const char* contentType = kContentTypes[data[0] % 5];
   std::string_view input(reinterpret_cast<const char*>(data) + 1, size - 1);
@@ -84,21 +72,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::vector<HostHeader> headers;
   for (size_t i = 0; i < names.size(); ++i)
     headers.push_back({names[i].c_str(), values[i].c_str()});
-  const std::string body(input);
-
-  IncomingRequestRecord request{};
-  request.method = 6;
-  request.url = url.c_str();
-  request.dispatchContext = &fixture.context;
-  request.headers = headers.data();
-  request.headerCount = static_cast<uint32_t>(headers.size());
-  request.contentType = contentType;
-  request.body = body.data();
-  request.bodyLength = static_cast<uint32_t>(body.size());
-  ResponseRecord response{};
-  DispatchRequestEntry(&response, &request);
-  if ((response.failed != 0) != (response.errorText != nullptr)) std::abort();
-  if (response.release == nullptr) std::abort();
-  response.release(&response);
+  KtxFuzz::Dispatch("request_dispatch_fuzz", fixture.context, 6, url, headers, contentType, input);
   return 0;
 }

@@ -30,6 +30,31 @@ std::string_view TypeSuffix(FormatArgumentKind kind) {
   return {};
 }
 
+// The specification after "%n$" that prints an argument of `kind` as Format's
+// bare "%n" does (AsFormatArg: bool as text, integers as 64 bits). A
+// conversion letter always ends the placeholder, so the text after it stays
+// literal even when it starts with a digit or "$".
+std::string_view PositionalConversion(FormatArgumentKind kind) {
+  switch (kind) {
+    case FormatArgumentKind::Bool:
+    case FormatArgumentKind::Text:
+      return "s";
+    case FormatArgumentKind::Signed:
+      return "lld";
+    case FormatArgumentKind::Unsigned:
+      return "llu";
+    case FormatArgumentKind::Float:
+      return "g";
+  }
+  return "s";
+}
+
+void AppendPositional(std::string& out, size_t n) {
+  out += '%';
+  out += std::to_string(n);
+  out += '$';
+}
+
 bool HasTypeSuffix(std::string_view name) {
   const size_t underscore = name.rfind('_');
   if (underscore == std::string_view::npos) return false;
@@ -155,7 +180,16 @@ ConvertedTemplate ConvertNamedTemplate(std::string_view templateText,
       const std::optional<Diagnostics::Internal::PlaceholderSyntax> p =
           Diagnostics::Internal::ParsePlaceholder(templateText.substr(pos), args.size());
       if (p) {
-        if (n <= args.size()) out += templateText.substr(pos, p->length);
+        if (n <= args.size()) {
+          // One that takes Format's next argument in order would take the
+          // first, since the named ones are positional: it is made positional.
+          if (p->argument == 0) {
+            AppendPositional(out, n);
+            out += templateText.substr(pos + 1, p->length - 1);
+          } else {
+            out += templateText.substr(pos, p->length);
+          }
+        }
         ++n;
         pos += p->length;
       } else {
@@ -183,8 +217,8 @@ ConvertedTemplate ConvertNamedTemplate(std::string_view templateText,
           if (placeholder->hidden) {
             while (!out.empty() && IsWhiteSpace(out.back())) out.pop_back();
           } else {
-            out += '%';
-            out += std::to_string(n);
+            AppendPositional(out, n);
+            out += PositionalConversion(arg.kind);
           }
         }
       }

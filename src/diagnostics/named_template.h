@@ -71,7 +71,10 @@ struct ConvertedTemplate {
 
 // Converts a template with named placeholders. The n-th placeholder, named
 // ("{name}") or printf-style ("%s"), stands for args[n - 1]; a named one
-// becomes "%n" and records its argument under its name. Inside braces: "!"
+// becomes "%n$" with the default conversion of its kind ("%1$s", "%2$lld",
+// "%3$llu", "%4$g"), so that the text after it is always literal, and records
+// its argument under its name; a printf-style one that names no argument
+// number becomes "%n$" with its own specification ("%s" is "%2$s"). Inside braces: "!"
 // hides the placeholder (and the white space before it), ":" starts a format
 // text that is ignored, "?" starts an alternative text printed instead when
 // the argument is empty, "\" takes the next character literally; "{#name}"

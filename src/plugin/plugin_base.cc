@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "diagnostics/format.h"
+#include "diagnostics/log_handover.h"
 #include "diagnostics/sdk_allocator.h"
 #include "plugin/plugin_log_target.h"
 #include "rest/function_names.h"
@@ -12,7 +13,6 @@
 namespace Tesk {
 namespace {
 
-constexpr char kPluginLogTargetName[] = "PluginLogTarget";
 constexpr char kNoHostText[] = "The plug-in has no host services yet";
 
 }  // namespace
@@ -53,16 +53,14 @@ bool PluginBase::Initialize(HostServices* services) {
 }
 
 // The first plug-in object of the process to initialise takes the log over for
-// the host; later ones find its target attached and leave the set-up alone.
+// its host: the console targets are detached and every level is forwarded.
+// Later ones stand by, and take the log over in turn when the object holding
+// it shuts down (PluginLogTarget withdraws itself when destroyed).
 void PluginBase::ForwardLogToHost() {
-  if (LogManager::FindSink(kPluginLogTargetName) != nullptr) return;
-  if (LogTarget* sink = LogManager::StandardErrorSink()) LogManager::DetachSink(*sink);
-  if (LogTarget* sink = LogManager::StandardOutputSink()) LogManager::DetachSink(*sink);
-  if (LogTarget* sink = LogManager::DebuggerConsoleSink()) LogManager::DetachSink(*sink);
-  LogManager::SetMinimumLevel(kLogLevelOkay);
-  LogManager::SetExcludedGroups(kLogGroupXtr);
   auto target = std::make_unique<PluginLogTarget>(Core());
-  target->Configure(LogTargetSettings{LogManager::MinimumLevel(), 0, 0, "#D| #L| #G| #M"});
+  LogHandover::Offer(
+      *target,
+      LogHandoverSettings{kLogLevelOkay, kLogGroupXtr, {kLogLevelOkay, 0, 0, "#D| #L| #G| #M"}});
   logTarget_ = std::move(target);
 }
 

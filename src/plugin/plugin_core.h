@@ -4,10 +4,13 @@
 // telemetry sender, and declares the host operations that PluginBase
 // implements on the host's CoreInterface.
 //
-// Threads: the host may call the trampolines on any thread. The timer and
-// service-proxy registries take their own locks; the others take none, so the
-// host must not run event callbacks while the plug-in changes its
-// subscriptions (the host serialises calls into one plug-in object).
+// Threads: the host may call the trampolines on any thread, also while the
+// plug-in changes its subscriptions (in Start, Stop or a handler). The event
+// handlers, subscription counts, resource observers and LCDS subscriptions
+// share one lock, under which a handler is only copied: handlers run, and the
+// host is called, without it. The service-proxy registry has its own lock,
+// and timers live in a process-wide table under another, so that a callback
+// the host runs after the object is gone finds nothing and does nothing.
 #pragma once
 
 #include <chrono>
@@ -56,6 +59,7 @@ class PluginCore : public HostOperations {
 
   // Counted subscription to the event of `uri` (EventNameForResource): the
   // first one of a name subscribes with the host, the last Unsubscribe ends it.
+  // An Unsubscribe without a Subscribe left does nothing.
   virtual void Subscribe(std::string_view uri);
   virtual void Unsubscribe(std::string_view uri);
 
@@ -146,7 +150,9 @@ class PluginCore : public HostOperations {
   // --- Timers ---
 
   // Runs `task` once at `due` (steady clock) through the host's scheduler.
-  // Returns the timer number (counting from 1).
+  // Returns the timer number (counting from 1 for each object). The host's
+  // callback carries a process-wide key, never the object: a callback run
+  // after the object is destroyed does nothing.
   uint64_t ScheduleTimer(const char* label, TimerTask task, SteadyTime due);
   [[nodiscard]] size_t PendingTimerCount() const;
 
@@ -177,12 +183,6 @@ class PluginCore : public HostOperations {
   void SetHostIdentity(uint32_t pluginHandle, std::string shortName, std::string userAgent);
 
  private:
-  struct TimerEntry {
-    PluginCore* owner;
-    uint64_t number;
-    TimerTask task;
-  };
-
   template <class T>
   bool ConvertPayload(const HostValue& payload, std::string_view label, T& out) const {
     HostValueConversion value = FromHostValue(payload, label, nullptr);
@@ -194,7 +194,7 @@ class PluginCore : public HostOperations {
 
   static void KTX_HOST_CALL EventTrampoline(HostEvent* event);
   static void KTX_HOST_CALL TimerTrampoline(void* context);
-  void RunTimer(uint64_t number);
+  void DispatchResourceEvent(const PluginResourceEvent& event);
   void ReceiveLcds(const PluginLcdsEvent& event);
   void SubscribeServiceProxy();
 
@@ -203,14 +203,15 @@ class PluginCore : public HostOperations {
   std::string shortName_;
   std::string userAgent_;
   std::unique_ptr<TelemetrySender> telemetry_;
+  // Guards the four registries below; never held while a handler runs or the
+  // host is called.
+  mutable Platform::Lock registryLock_;
   std::map<std::string, HostEventHandler, std::less<>> eventHandlers_;
-  std::map<std::string, int32_t, std::less<>> subscriptionCounts_;
+  std::map<std::string, int32_t, std::less<>> subscriptionCounts_;  // each above 0
   ResourceObservers resourceObservers_;
   std::map<std::string, LcdsHandler, std::less<>> lcdsSubscriptions_;
   ServiceProxyRegistry serviceProxy_;
-  mutable Platform::Lock timerLock_;
-  uint64_t nextTimerNumber_ = 1;
-  std::map<uint64_t, std::unique_ptr<TimerEntry>> timers_;
+  uint64_t nextTimerNumber_ = 1;  // guarded by the process-wide timer table's lock
 };
 
 }  // namespace Tesk

@@ -1,8 +1,13 @@
 #include "plugin/plugin_log_target.h"
 
+#include "diagnostics/log_handover.h"
+
 namespace Tesk {
 
-PluginLogTarget::~PluginLogTarget() { Detach(); }
+PluginLogTarget::~PluginLogTarget() {
+  LogHandover::Withdraw(*this);
+  Detach();
+}
 
 bool PluginLogTarget::Write(const LogRecord& record) {
   if (core_ == nullptr || core_->log == nullptr) return false;

@@ -1,5 +1,6 @@
 // PluginLogTarget: the log target that forwards each message, unformatted, to
-// the host through CoreInterface function 9.
+// the host through CoreInterface function 9. Offered to LogHandover by the
+// plug-in object; withdrawn when destroyed.
 #pragma once
 
 #include "diagnostics/log_target.h"

@@ -18,9 +18,11 @@ void ResourceObservers::Add(std::string_view uriOrPattern, Handler handler) {
   patterns_.emplace_back(std::string(uriOrPattern), std::move(handler));
 }
 
-void ResourceObservers::Dispatch(const PluginResourceEvent& event) const {
-  const std::string path = event.uri.starts_with('/') ? event.uri : "/" + event.uri;
-  // Copies of the handlers: an observer may add observers while it runs.
+std::string ResourceObservers::PathOf(const std::string& uri) {
+  return uri.starts_with('/') ? uri : "/" + uri;
+}
+
+std::vector<ResourceObservers::Handler> ResourceObservers::Matching(const std::string& path) const {
   std::vector<Handler> matched;
   if (const auto exact = exact_.find(path); exact != exact_.end()) {
     matched.push_back(exact->second);
@@ -28,7 +30,7 @@ void ResourceObservers::Dispatch(const PluginResourceEvent& event) const {
   for (const auto& [pattern, handler] : patterns_) {
     if (ResourcePatternMatches(pattern, path)) matched.push_back(handler);
   }
-  for (const Handler& handler : matched) handler(path, event);
+  return matched;
 }
 
 void ResourceObservers::Clear() {

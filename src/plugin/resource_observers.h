@@ -2,8 +2,8 @@
 // with "*" tried in the order they were added. One event may reach an exact
 // observer and several pattern observers.
 //
-// Threads: none of its own; the plug-in object is entered by one host call at
-// a time.
+// Threads: none of its own; its owner guards it and calls the handlers it
+// copies out after letting go of its lock.
 #pragma once
 
 #include <functional>
@@ -24,9 +24,11 @@ class ResourceObservers {
   // A uri with "*" is a pattern; a second handler for the same uri or pattern
   // replaces the first.
   void Add(std::string_view uriOrPattern, Handler handler);
-  // Calls the exact observer of the event's path ("/" put in front when
-  // missing), then every matching pattern observer.
-  void Dispatch(const PluginResourceEvent& event) const;
+  // The path observers see for an event's uri: "/" put in front when missing.
+  [[nodiscard]] static std::string PathOf(const std::string& uri);
+  // Copies of the handlers for `path`: the exact observer, then every
+  // matching pattern observer, in the order they were added.
+  [[nodiscard]] std::vector<Handler> Matching(const std::string& path) const;
   void Clear();
   [[nodiscard]] bool Empty() const { return exact_.empty() && patterns_.empty(); }
 

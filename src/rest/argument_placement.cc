@@ -75,21 +75,23 @@ void PlaceEmptyValue(BindingResult& result, const BindingArgumentInfo& parameter
   }
 }
 
-void StoreDecoded(BindingResult& result, BindingProperty& target, std::string_view value,
+void StoreDecoded(BindingCallResult& call, BindingProperty& target, std::string_view value,
                   bool structured, std::string_view label, std::string_view functionName) {
-  BindingResult decoded = DecodeArgumentValue(value, structured, label, functionName);
-  if (!decoded.ok) {
-    result = std::move(decoded);
+  DecodedValue decoded = DecodeArgumentValue(value, structured, label, functionName);
+  if (!decoded.result.ok) {
+    call.result = std::move(decoded.result);
+    call.response.httpStatus = decoded.httpStatus;
     return;
   }
-  target = std::move(decoded.value);
+  target = std::move(decoded.result.value);
 }
 
 // Walks `rest` ("tags.0") from `argument`, creating members and elements, and
 // stores the value as text at the end.
-void PlaceNested(BindingResult& result, const BindingFunctionInfo& function,
+void PlaceNested(BindingCallResult& call, const BindingFunctionInfo& function,
                  const BindingArgumentInfo& parameter, BindingProperty& argument,
                  std::string_view rest, std::string_view value, PlacementBudget& budget) {
+  BindingResult& result = call.result;
   BindingProperty* current = &argument;
   std::string_view remaining = rest;
   for (uint32_t depth = 0;; ++depth) {
@@ -128,7 +130,7 @@ void PlaceNested(BindingResult& result, const BindingFunctionInfo& function,
     if (dot == std::string_view::npos) break;
     remaining = remaining.substr(dot + 1);
   }
-  StoreDecoded(result, *current, value, false, rest, function.name);
+  StoreDecoded(call, *current, value, false, rest, function.name);
 }
 
 }  // namespace
@@ -138,10 +140,11 @@ BindingArgumentLocation ParameterLocation(const BindingFunctionInfo& function, s
   return index < locations.size() ? locations[index] : BindingArgumentLocation::Anywhere;
 }
 
-void PlaceArgument(BindingResult& result, const BindingFunctionInfo& function,
+void PlaceArgument(BindingCallResult& call, const BindingFunctionInfo& function,
                    std::span<BindingProperty> arguments, std::string_view name,
                    std::string_view value, BindingArgumentLocation source,
                    PlacementBudget& budget) {
+  BindingResult& result = call.result;
   const size_t dot = name.find('.');
   const std::string_view baseName = name.substr(0, dot);
   size_t index = 0;
@@ -158,11 +161,11 @@ void PlaceArgument(BindingResult& result, const BindingFunctionInfo& function,
   const BindingArgumentInfo& parameter = function.arguments[index];
   BindingProperty& argument = arguments[index];
   if (dot != std::string_view::npos) {
-    PlaceNested(result, function, parameter, argument, name.substr(dot + 1), value, budget);
+    PlaceNested(call, function, parameter, argument, name.substr(dot + 1), value, budget);
   } else if (value.empty()) {
     PlaceEmptyValue(result, parameter, argument);
   } else {
-    StoreDecoded(result, argument, value, IsStructured(parameter.type.type), parameter.name,
+    StoreDecoded(call, argument, value, IsStructured(parameter.type.type), parameter.name,
                  function.name);
   }
 }

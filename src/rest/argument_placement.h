@@ -8,6 +8,7 @@
 #include <span>
 #include <string_view>
 
+#include "binding/binding_call_result.h"
 #include "binding/binding_function_info.h"
 #include "binding/binding_property.h"
 
@@ -32,11 +33,12 @@ struct PlacementBudget {
                                                         size_t index);
 
 // Places one candidate into `arguments` (one per parameter of `function`).
-// On failure `result` is failed with the message and the arguments may be
-// partly filled. `source` is where the candidate came from (Query, Path or
+// On failure `call.result` is failed with the message, `call`'s status is set
+// for a refused value (value_decoding.h), and the arguments may be partly
+// filled. `source` is where the candidate came from (Query, Path or
 // Header). Elements an index adds are taken from `budget`; an index that
 // would exceed it fails the placement.
-void PlaceArgument(BindingResult& result, const BindingFunctionInfo& function,
+void PlaceArgument(BindingCallResult& call, const BindingFunctionInfo& function,
                    std::span<BindingProperty> arguments, std::string_view name,
                    std::string_view value, BindingArgumentLocation source, PlacementBudget& budget);
 

@@ -21,6 +21,10 @@ inline constexpr char kMessagePackValue[] =
     "Couldn't deserialize MessagePack value for parameter '%1' of '%2': %3";
 inline constexpr char kUnsupportedBody[] = "Unsupported body content type";
 inline constexpr char kExtraMessagePack[] = "Extra MessgePack data found in body";
+// A value that would reach the handler as another one; answered with status 400.
+inline constexpr char kNulCharacter[] = "Argument '%1' for '%2' contains a NUL character.";
+inline constexpr char kTruncatedMessagePack[] =
+    "Argument '%1' for '%2' ends inside a MessagePack array or map.";
 inline constexpr char kRequestFailed[] = "The request failed: %1";
 
 }  // namespace Tesk::DispatchMessages

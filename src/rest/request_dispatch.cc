@@ -65,20 +65,33 @@ Candidates HeaderCandidates(const BindingFunctionInfo& function,
   return candidates;
 }
 
-Candidates QueryCandidates(std::string_view url) {
+bool HasParameter(const BindingFunctionInfo& function, std::string_view name) {
+  for (const BindingArgumentInfo& parameter : function.arguments) {
+    if (parameter.name == name) return true;
+  }
+  return false;
+}
+
+// The query piece a cache-buster adds ("?_=1"): a URL that is right without it
+// is answered the same with it, unless the function has a parameter "_".
+constexpr std::string_view kCacheBusterName = "_";
+
+// The pieces of the query between "&"s; empty pieces ("?a&&b", "?a&") are skipped.
+Candidates QueryCandidates(const BindingFunctionInfo& function, std::string_view url) {
   Candidates candidates;
   const size_t question = url.find('?');
   if (question == std::string_view::npos) return candidates;
   std::string_view query = url.substr(question + 1);
+  const bool skipCacheBuster = !HasParameter(function, kCacheBusterName);
   while (true) {
     const size_t amp = query.find('&');
     const std::string_view piece = query.substr(0, amp);
     const size_t equals = piece.find('=');
-    if (equals == std::string_view::npos) {
-      AddCandidate(candidates, PercentDecode(piece), std::string());
-    } else {
-      AddCandidate(candidates, PercentDecode(piece.substr(0, equals)),
-                   PercentDecode(piece.substr(equals + 1)));
+    std::string name = PercentDecode(piece.substr(0, equals));
+    if (!piece.empty() && !(skipCacheBuster && name == kCacheBusterName)) {
+      AddCandidate(candidates, std::move(name),
+                   equals == std::string_view::npos ? std::string()
+                                                    : PercentDecode(piece.substr(equals + 1)));
     }
     if (amp == std::string_view::npos) break;
     query = query.substr(amp + 1);
@@ -110,8 +123,8 @@ void PlaceHostArguments(BindingResult& result, const BindingFunctionInfo& functi
       name = supplied.name;
       while (index < function.arguments.size() && function.arguments[index].name != name) ++index;
     } else {
-      name = std::to_string(position);
       index = position + pathCount;
+      name = std::to_string(index);
     }
     if (index >= function.arguments.size()) {
       result.Fail(Format(DispatchMessages::kUnknownArgument, name, function.name));
@@ -129,16 +142,19 @@ void PlaceHostArguments(BindingResult& result, const BindingFunctionInfo& functi
   }
 }
 
-void PlaceBody(BindingResult& result, const BindingFunctionInfo& function,
+// A failure here replaces an earlier one, status included.
+void PlaceBody(BindingCallResult& call, const BindingFunctionInfo& function,
                std::vector<BindingProperty>& arguments, const IncomingRequestRecord& request) {
   if (request.body == nullptr) return;
   for (size_t index = 0; index < function.arguments.size(); ++index) {
     if (ParameterLocation(function, index) != BindingArgumentLocation::Body) continue;
-    BindingResult body = DecodeBody(request.contentType, request.body, request.bodyLength);
-    if (!body.ok) {
-      result = std::move(body);
+    DecodedValue body = DecodeBody(request.contentType, request.body, request.bodyLength,
+                                   function.arguments[index].name, function.name);
+    if (!body.result.ok) {
+      call.result = std::move(body.result);
+      call.response.httpStatus = body.httpStatus;
     } else {
-      arguments[index] = std::move(body.value);
+      arguments[index] = std::move(body.result.value);
     }
     return;
   }
@@ -248,14 +264,21 @@ void HandleRequest(const DispatchContext& context, ResponseRecord* response,
   const auto place = [&](const Candidates& candidates, BindingArgumentLocation source) {
     for (const auto& [name, value] : candidates) {
       if (!result.ok) return;
-      PlaceArgument(result, *function, arguments, name, value, source, budget);
+      // Stored strings end at a NUL: the handler would see another value.
+      if (name.find('\0') != std::string::npos || value.find('\0') != std::string::npos) {
+        DecodedValue refused = RefuseNulCharacter(name, function->name);
+        result = std::move(refused.result);
+        call.response.httpStatus = refused.httpStatus;
+        return;
+      }
+      PlaceArgument(call, *function, arguments, name, value, source, budget);
     }
   };
   place(HeaderCandidates(*function, *request), BindingArgumentLocation::Header);
   place(path, BindingArgumentLocation::Path);
-  place(QueryCandidates(match.url), BindingArgumentLocation::Query);
+  place(QueryCandidates(*function, match.url), BindingArgumentLocation::Query);
   if (result.ok) PlaceHostArguments(result, *function, arguments, *request, path.size());
-  PlaceBody(result, *function, arguments, *request);
+  PlaceBody(call, *function, arguments, *request);
 
   if (!result.ok) {
     FillResponseRecord(response, call, context.registry);

@@ -116,15 +116,17 @@ bool MatchRoute(std::span<const CompiledRoute> routes, RouteMatch& match) {
   match.pathParameters.clear();
   size_t bestLength = std::numeric_limits<size_t>::max();
   std::vector<std::string_view> groups;
+  // The query is for the arguments, never part of a route.
+  const std::string_view path = std::string_view(match.url).substr(0, match.url.find('?'));
   for (const CompiledRoute& route : routes) {
     if (!MethodAccepts(route, match)) continue;
     if (route.matcher == nullptr) {
-      if (match.url != route.literalPath) continue;
+      if (path != route.literalPath) continue;
       match.matched = &route;
       match.pathParameters.clear();
       return true;
     }
-    if (!route.matcher->FullMatch(match.url, groups)) continue;
+    if (!route.matcher->FullMatch(path, groups)) continue;
     std::unordered_map<std::string, std::string> values;
     size_t length = 0;
     for (size_t i = 0; i < route.placeholders.size() && i < groups.size(); ++i) {

@@ -58,7 +58,8 @@ struct RouteMatch {
   std::unordered_map<std::string, std::string> pathParameters;
 };
 
-// Tries the routes in order (method first, then the whole URL). Among several
+// Tries the routes in order (method first, then the URL's path: the part before
+// the first "?"; the query never takes part in matching). Among several
 // matches the one whose decoded path values are shortest wins, the earlier on
 // a tie; a literal match ends the search. True when a route matched.
 bool MatchRoute(std::span<const CompiledRoute> routes, RouteMatch& match);

@@ -3,6 +3,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <cstdarg>
 #include <cstdio>
 #include <optional>
 #include <stdexcept>
@@ -10,6 +11,8 @@
 #include <vector>
 
 #include "diagnostics/console_log_targets.h"
+#include "diagnostics/log_handover.h"
+#include "diagnostics/log_manager_table.h"
 #include "diagnostics/log_target.h"
 #include "platform/platform.h"
 #include "support/recording_log_target.h"
@@ -257,6 +260,104 @@ TEST_F(LogManagerTest, SinkTableReachesTheTarget) {
   const LogRecord record{2024, 1, 2, 3, 4, 5, 6, kLogLevelError, 0, "direct"};
   EXPECT_TRUE(sink->write(sink, &record));
   EXPECT_THAT(target.Texts(), ElementsAre("through the table", "direct"));
+}
+
+void LogThroughTable(const LogManagerTable& table, int32_t level, const char* format, ...) {
+  va_list arguments;
+  va_start(arguments, format);
+  table.logMessageV(level, kLogGroupDbg, format, arguments);
+  va_end(arguments);
+}
+
+// Another module holds only the table's address.
+TEST_F(LogManagerTest, FunctionTableReachesTheManager) {
+  DetachConsoles();
+  const LogManagerTable& table = *GetLogManagerTable();
+  ASSERT_EQ(table.interfaceVersion(), 1);
+  table.acquireReference();
+  EXPECT_EQ(LogManager::ReferenceCount(), 2);
+  table.releaseReference();
+  EXPECT_EQ(LogManager::ReferenceCount(), 1);
+
+  RecordingLogTarget target("Tabled");
+  table.attachSink(target.Sink());
+  EXPECT_EQ(table.findSink("Tabled"), target.Sink());
+  EXPECT_EQ(table.findSink(nullptr), nullptr);
+  table.setMinimumLevel(kLogLevelError);
+  EXPECT_EQ(table.getMinimumLevel(), kLogLevelError);
+  LogThroughTable(table, kLogLevelWarn, "below the minimum");
+  LogThroughTable(table, kLogLevelError, "error %d", 7);
+  table.suspendOutput();
+  LogThroughTable(table, kLogLevelAlways, "while suspended");
+  table.resumeOutput();
+  table.setExcludedGroups(kLogGroupDbg);
+  EXPECT_EQ(table.getExcludedGroups(), kLogGroupDbg);
+  LogThroughTable(table, kLogLevelAlways, "excluded group");
+  table.setExcludedGroups(kLogGroupXtr);
+  table.setReservedFlag();
+  EXPECT_TRUE(LogManager::ReservedFlag());
+  table.clearReservedFlag();
+  EXPECT_FALSE(LogManager::ReservedFlag());
+  table.detachSink(target.Sink());
+  table.detachSink(nullptr);
+  LogThroughTable(table, kLogLevelAlways, "after detach");
+  EXPECT_THAT(target.Texts(), ElementsAre("error 7"));
+
+  EXPECT_EQ(table.standardOutputSink(), LogManager::StandardOutputSink()->Sink());
+  EXPECT_EQ(table.standardErrorSink(), LogManager::StandardErrorSink()->Sink());
+  EXPECT_EQ(table.debuggerConsoleSink(), LogManager::DebuggerConsoleSink()->Sink());
+  EXPECT_EQ(table.registerGroup("NETWORK"), kLogGroupNet);
+  EXPECT_STREQ(table.levelName(kLogLevelError), " ERROR");
+  EXPECT_STREQ(table.executableName(), LogManager::ExecutableName());
+
+  LogRecord record{2017, 11, 28, 0, 27, 33, 123, kLogLevelWarn, kLogGroupDbg, "Started"};
+  char text[64];
+  EXPECT_EQ(table.groupNames(kLogGroupDbg | kLogGroupNet, text, sizeof text), 7u);
+  EXPECT_STREQ(text, "DBG;NET");
+  EXPECT_EQ(table.formatLine("#D| #L| #G| #M", &record, text, sizeof text), 46u);
+  EXPECT_STREQ(text, "2017-11-28T00:27:33.123|   WARN| DBG| Started\n");
+  EXPECT_EQ(table.formatTime(&record, text, sizeof text), 23u);
+  EXPECT_STREQ(text, "2017-11-28T00:27:33.123");
+  EXPECT_EQ(table.formatFileTime(&record, text, 11), 10u);  // cut to fit
+  EXPECT_STREQ(text, "2017-11-28");
+  EXPECT_EQ(table.formatFileTime(&record, text, 0), 0u);
+  table.localTime(&record);
+  EXPECT_GE(record.year, 2024);
+  EXPECT_EQ(record.level, kLogLevelWarn);  // only the time fields change
+}
+
+// Plug-in objects offer their hosts' targets; the log stays with a host while
+// any is left, then goes back to the consoles as they were.
+TEST_F(LogManagerTest, HandoverPassesTheLogOnThenBackToTheConsoles) {
+  RecordingLogTarget first("First");
+  RecordingLogTarget second("Second");
+  RecordingLogTarget third("Third");
+  const LogHandoverSettings settings{kLogLevelOkay, kLogGroupXtr, {.level = kLogLevelOkay}};
+  LogHandover::Offer(first, settings);
+  LogHandover::Offer(second, settings);
+  LogHandover::Offer(first, settings);  // once is enough
+  LogHandover::Offer(third, settings);
+  EXPECT_EQ(LogHandover::Holder(), &first);
+  EXPECT_FALSE(LogManager::StandardErrorSink()->IsAttached());
+  EXPECT_FALSE(LogManager::DebuggerConsoleSink()->IsAttached());
+  EXPECT_EQ(LogManager::MinimumLevel(), kLogLevelOkay);
+  LogMessage(kLogLevelOkay, kLogGroupGen, "to the first");
+  LogHandover::Withdraw(third);  // standing by: nothing changes
+  LogHandover::Withdraw(first);
+  EXPECT_FALSE(first.IsAttached());
+  LogMessage(kLogLevelOkay, kLogGroupGen, "to the second");
+  LogHandover::Withdraw(second);
+  LogHandover::Withdraw(second);  // no longer offered: ignored
+
+  EXPECT_EQ(LogHandover::Holder(), nullptr);
+  EXPECT_FALSE(second.IsAttached());
+  EXPECT_TRUE(LogManager::StandardErrorSink()->IsAttached());
+  EXPECT_TRUE(LogManager::DebuggerConsoleSink()->IsAttached());
+  EXPECT_FALSE(LogManager::StandardOutputSink()->IsAttached());
+  EXPECT_EQ(LogManager::MinimumLevel(), kLogLevelWarn);
+  EXPECT_THAT(first.Texts(), ElementsAre("to the first"));
+  EXPECT_THAT(second.Texts(), ElementsAre("to the second"));
+  EXPECT_THAT(third.Texts(), IsEmpty());
 }
 
 // Logs from inside Write, which must neither deadlock nor recurse.

@@ -161,7 +161,7 @@ TEST_F(FunctionTableTest, RequestsReachTheirHandlersAndAnswerInTheResponseRecord
       {"PostShopV1ItemsByIdReveal",
        {.method = 6, .url = "/shop/v1/items/x/reveal", .arguments = {{"", TestValue::Signed(5)}}},
        {.failed = true,
-        .error = "Unknown argument '0' for 'PostShopV1ItemsByIdReveal'.",
+        .error = "Unknown argument '1' for 'PostShopV1ItemsByIdReveal'.",
         .value = "null"}},
       {"PostShopV1Basket",
        {.method = 6, .url = "/shop/v1/basket", .body = R"({"items":[{"id":"1","amount":2}]})"},

@@ -104,5 +104,80 @@ TEST(PluginServiceProxyConcurrency, EventsFromSeveralHostThreads) {
   host.Shutdown();
 }
 
+// Registers handlers of every kind in Start: plain events, resource
+// observers and LCDS classes.
+class BusyPlugin final : public PluginBase {
+ public:
+  static constexpr int kNames = 8;
+  bool Start() override {
+    for (int i = 0; i < kNames; ++i) {
+      const std::string n = std::to_string(i);
+      RegisterEventHandler(
+          "OnBusy" + n, [this](const HostEvent&) { handled.fetch_add(1); }, 0);
+      ObserveResource("/busy/" + n + "/*", [this](const std::string&, const PluginResourceEvent&) {
+        handled.fetch_add(1);
+      });
+      SubscribeLcds("com.busy.T" + n, [this](const PluginLcdsEvent&) { handled.fetch_add(1); });
+    }
+    return true;
+  }
+  std::atomic<int> handled{0};
+};
+
+void KTX_HOST_CALL LoadBusyPlugin(PluginLoadInfo* info) { LoadPlugin<BusyPlugin>(info, "busy"); }
+
+// Host threads deliver events (and run the LCDS callbacks they schedule) while
+// Start registers the handlers and while Stop removes them.
+TEST(PluginEventsConcurrency, DeliveriesDuringStartAndStop) {
+  constexpr int kThreads = 3;
+  Testing::TestHost host{Testing::TestHost::NoLibrary{}};
+  ASSERT_TRUE(host.LoadWith(&LoadBusyPlugin));
+  auto& plugin = *static_cast<BusyPlugin*>(host.LoadRecord().plugin);
+
+  const auto proxyAnswer =
+      Testing::TestValue::Structure({{"uuid", Testing::TestValue::String("u")},
+                                     {"serviceName", Testing::TestValue::String("s")},
+                                     {"methodName", Testing::TestValue::String("m")}});
+  std::atomic<bool> done{false};
+  std::atomic<int> rounds{0};
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kThreads; ++t) {
+    threads.emplace_back([&, t] {
+      for (int i = t; !done.load(); ++i) {
+        const std::string n = std::to_string(i % BusyPlugin::kNames);
+        host.DeliverEvent("OnServiceProxyUuidEvent", proxyAnswer);
+        host.DeliverEvent("OnBusy" + n, Testing::TestValue::Signed(i));
+        host.DeliverEvent(
+            "OnJsonApiEvent_busy_" + n + "_*",
+            Testing::TestValue::Structure({{"uri", Testing::TestValue::String("/busy/" + n + "/x")},
+                                           {"eventType", Testing::TestValue::String("Update")},
+                                           {"data", Testing::TestValue::Signed(i)}}));
+        host.DeliverEvent("OnLcdsEvent_com_busy_T" + n,
+                          Testing::TestValue::Structure(
+                              {{"typeName", Testing::TestValue::String("com.busy.T" + n)},
+                               {"body", Testing::TestValue::Signed(i)}}));
+        host.RunScheduledCallbacks(4);
+        rounds.fetch_add(1);
+      }
+    });
+  }
+  const auto waitRounds = [&rounds](int more) {
+    for (const int until = rounds.load() + more; rounds.load() < until;) std::this_thread::yield();
+  };
+  waitRounds(kThreads);
+  ASSERT_TRUE(host.Initialize());
+  while (plugin.handled.load() == 0) std::this_thread::yield();
+  plugin.Stop();
+  waitRounds(kThreads);
+  done.store(true);
+  for (std::thread& thread : threads) thread.join();
+
+  EXPECT_FALSE(plugin.HasEventHandler("OnBusy0"));
+  EXPECT_FALSE(plugin.HasLcdsSubscription("com.busy.T0"));
+  EXPECT_EQ(plugin.SubscriptionCount("/busy/0/*"), 0);
+  EXPECT_TRUE(host.Subscriptions().empty());
+  host.Shutdown();
+}
+
 }  // namespace
 }  // namespace Tesk

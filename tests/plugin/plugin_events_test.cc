@@ -58,6 +58,13 @@ TestValue ResourceEvent(const std::string& uri, const char* type, TestValue data
       {{"uri", TestValue::String(uri)}, {"eventType", TestValue::String(type)}, {"data", data}});
 }
 
+TestValue LcdsMessage(const std::string& typeName, TestValue body) {
+  return TestValue::Structure({{"clientId", TestValue::String("c")},
+                               {"subtopic", TestValue::String("s")},
+                               {"typeName", TestValue::String(typeName)},
+                               {"body", std::move(body)}});
+}
+
 class PluginEvents : public ::testing::Test {
  protected:
   void TearDown() override {
@@ -131,6 +138,18 @@ TEST_F(PluginEvents, CountedSubscriptionsShareOneHostSubscription) {
   plugin.Unsubscribe("/a/b/c/e");
   EXPECT_FALSE(host_.IsSubscribed(name));
   EXPECT_EQ(host_.CountCalls(CoreFunction::Unsubscribe), 1u);
+
+  // An Unsubscribe with nothing left to undo neither counts nor disables the
+  // next Subscribe.
+  plugin.Unsubscribe("/a/b/c/d");
+  plugin.Unsubscribe("/x/y");
+  EXPECT_EQ(plugin.SubscriptionCount("/a/b/c"), 0);
+  EXPECT_EQ(host_.CountCalls(CoreFunction::Unsubscribe), 1u);
+  plugin.Subscribe("/a/b/c/d");
+  plugin.Subscribe("/x/y");
+  EXPECT_TRUE(host_.IsSubscribed(name));
+  EXPECT_TRUE(host_.IsSubscribed("OnJsonApiEvent_x_y"));
+  EXPECT_EQ(plugin.SubscriptionCount("/x/y"), 1);
 }
 
 TEST_F(PluginEvents, ExactObserverGetsTheCurrentStateThenItsEvents) {
@@ -210,12 +229,7 @@ TEST_F(PluginEvents, LcdsMessagesArriveOnScheduledCallbacksWhileSubscribed) {
     });
   });
   const std::string name = EventNameForLcdsType(type);
-  const auto message = [&](const std::string& typeName, TestValue body) {
-    return TestValue::Structure({{"clientId", TestValue::String("c")},
-                                 {"subtopic", TestValue::String("s")},
-                                 {"typeName", TestValue::String(typeName)},
-                                 {"body", std::move(body)}});
-  };
+  const auto& message = LcdsMessage;
   const auto body = [](const char* id, int64_t quantity) {
     return TestValue::Structure(
         {{"itemId", TestValue::String(id)}, {"quantity", TestValue::Signed(quantity)}});
@@ -237,6 +251,38 @@ TEST_F(PluginEvents, LcdsMessagesArriveOnScheduledCallbacksWhileSubscribed) {
   host_.RunScheduledCallbacks();
   EXPECT_EQ(seen_.size(), 2u);
   EXPECT_TRUE(host_.LogLines().empty());
+}
+
+// The host may still run a callback scheduled just before Shutdown; it must
+// find nothing of the destroyed object (AddressSanitizer reports a read of it).
+TEST_F(PluginEvents, CallbackRunAfterShutdownDoesNothing) {
+  const std::string type = "com.x.Y";
+  Start([&](EventsPlugin& p) {
+    p.SubscribeLcds(type, [this](const PluginLcdsEvent&) { seen_.push_back("ran"); });
+    p.ScheduleTimer(
+        "late", [this] { seen_.push_back("timer"); }, std::chrono::steady_clock::now());
+  });
+  host_.DeliverEvent(EventNameForLcdsType(type), LcdsMessage(type, TestValue()));
+  const std::vector<Testing::ScheduledCall> late = host_.PendingScheduled();
+  ASSERT_EQ(late.size(), 2u);
+  host_.Shutdown();
+
+  // A second object scheduling meanwhile keeps its own timers.
+  TestHost other{TestHost::NoLibrary{}};
+  EventsPlugin& next = [&]() -> EventsPlugin& {
+    EventsPlugin::onStart = nullptr;
+    EXPECT_TRUE(other.LoadWith(&LoadEventsPlugin));
+    EXPECT_TRUE(other.Initialize());
+    return *static_cast<EventsPlugin*>(other.LoadRecord().plugin);
+  }();
+  next.ScheduleTimer(
+      "next", [this] { seen_.push_back("next"); }, std::chrono::steady_clock::now());
+  for (const Testing::ScheduledCall& call : late) call.callback(call.context);
+  EXPECT_TRUE(seen_.empty());
+  EXPECT_EQ(next.PendingTimerCount(), 1u);
+  EXPECT_EQ(other.RunScheduledCallbacks(), 1u);
+  EXPECT_EQ(seen_, std::vector<std::string>{"next"});
+  other.Shutdown();
 }
 
 TEST_F(PluginEvents, UserAgentAndTelemetry) {

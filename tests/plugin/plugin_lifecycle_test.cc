@@ -89,7 +89,13 @@ TEST_F(PluginLifecycle, LogReachesTheHostAfterInitialize) {
   host.Shutdown();
 }
 
-TEST_F(PluginLifecycle, SecondPluginLeavesTheLoggingSetUpAlone) {
+// The second plug-in stands by: the log passes to it when the first shuts
+// down, and back to the consoles when it does too.
+TEST_F(PluginLifecycle, SecondPluginTakesTheLogOverWhenTheFirstShutsDown) {
+  // Keeps the manager, and what the consoles had, across both plug-ins.
+  LogManagerReference reference;
+  const int32_t levelBefore = LogManager::MinimumLevel();
+  ASSERT_TRUE(LogManager::StandardErrorSink()->IsAttached());
   TestHost first{TestHost::NoLibrary{}};
   TestHost second{TestHost::NoLibrary{}};
   ASSERT_TRUE(first.LoadWith(&LoadScriptedPlugin));
@@ -99,8 +105,15 @@ TEST_F(PluginLifecycle, SecondPluginLeavesTheLoggingSetUpAlone) {
   LogMessage(kLogLevelError, kLogGroupDbg, "once");
   EXPECT_EQ(first.LogLines().size(), 1u);
   EXPECT_TRUE(second.LogLines().empty());
-  second.Shutdown();
   first.Shutdown();
+  LogMessage(kLogLevelOkay, kLogGroupGen, "after the first");
+  ASSERT_EQ(second.LogLines().size(), 1u);
+  EXPECT_EQ(second.LogLines()[0].text, "after the first");
+  EXPECT_EQ(first.LogLines().size(), 1u);
+  EXPECT_FALSE(LogManager::StandardErrorSink()->IsAttached());
+  second.Shutdown();
+  EXPECT_TRUE(LogManager::StandardErrorSink()->IsAttached());
+  EXPECT_EQ(LogManager::MinimumLevel(), levelBefore);
 }
 
 TEST_F(PluginLifecycle, ShutdownEndsEverySubscriptionOncePerName) {

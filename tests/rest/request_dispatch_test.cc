@@ -90,6 +90,13 @@ class RequestDispatch : public ::testing::Test {
     stray.route.urlTemplate = "/stray/{other}";
     stray.invoker = std::make_unique<ArgumentEchoInvoker>(stray);
     stray_ = &stray;
+
+    BindingFunctionInfo& status = registry_.RegisterFunction(
+        "Status", {Parameter("verbose", V::Bool), Parameter("_", V::String)});
+    status.route.method = 2;
+    status.route.urlTemplate = "/status";
+    status.invoker = std::make_unique<ArgumentEchoInvoker>(status);
+    status_ = &status;
   }
 
   Answer Send(const BindingFunctionInfo* function, const TestRequest& sent) {
@@ -126,9 +133,19 @@ class RequestDispatch : public ::testing::Test {
     return answer;
   }
 
+  // Sends `request` to `function` and compares the answer with `expected`.
+  void ExpectAnswer(const BindingFunctionInfo* function, const TestRequest& request,
+                    const Answer& expected) {
+    const Answer answer = Send(function, request);
+    EXPECT_EQ(answer.failed, expected.failed);
+    EXPECT_EQ(answer.text, expected.text);
+    EXPECT_EQ(answer.status, expected.status);
+  }
+
   BindingRegistry registry_;
   BindingFunctionInfo* probe_ = nullptr;
   BindingFunctionInfo* stray_ = nullptr;
+  BindingFunctionInfo* status_ = nullptr;
 };
 
 struct PlacementCase {
@@ -137,36 +154,33 @@ struct PlacementCase {
   Answer expected;
 };
 
-// The route's last placeholder also captures the query: URLs are matched as
-// the host delivers them, query included.
 TEST_F(RequestDispatch, PlacesCandidatesFromEverySource) {
   std::string deep = "filter";
   for (int level = 0; level < 600; ++level) deep += ".a";
   const PlacementCase cases[] = {
       {"path value decoded", {.url = "/probe/a%20b"}, {false, R"({"flag":false,"id":"a b"})"}},
-      {"bool by name alone", {.url = "/probe/x?flag"}, {false, R"({"flag":true,"id":"x?flag"})"}},
+      {"bool by name alone", {.url = "/probe/x?flag"}, {false, R"({"flag":true,"id":"x"})"}},
       {"vector read as JSON",
        {.url = "/probe/x?list=[1,2]"},
-       {false, R"({"flag":false,"id":"x?list=[1,2]","list":[1,2]})"}},
+       {false, R"({"flag":false,"id":"x","list":[1,2]})"}},
       {"vector given a scalar stays text",
        {.url = "/probe/x?list=1"},
-       {false, R"({"flag":false,"id":"x?list=1","list":"1"})"}},
+       {false, R"({"flag":false,"id":"x","list":"1"})"}},
       {"octal and decimal index address one element",
        {.url = "/probe/x?list.01=a&list.1=b"},
-       {false, R"({"flag":false,"id":"x?list.01=a&list.1=b","list":[null,"b"]})"}},
+       {false, R"({"flag":false,"id":"x","list":[null,"b"]})"}},
       {"dotted members and indices",
        {.url = "/probe/x?filter.tags.0=a&filter.tags.1=b&filter.name=n"},
-       {false,
-        R"({"filter":{"name":"n","tags":["a","b"]},"flag":false,"id":"x?filter.tags.0=a&filter.tags.1=b&filter.name=n"})"}},
+       {false, R"({"filter":{"name":"n","tags":["a","b"]},"flag":false,"id":"x"})"}},
       {"object as YAML",
        {.url = "/probe/x?filter=---%0Aa:%201"},
-       {false, "{\"filter\":{\"a\":1},\"flag\":false,\"id\":\"x?filter=---\na: 1\"}"}},
+       {false, R"({"filter":{"a":1},"flag":false,"id":"x"})"}},
       {"empty object and vector",
        {.url = "/probe/x?filter=&list="},
-       {false, R"({"filter":{},"flag":false,"id":"x?filter=&list=","list":[]})"}},
+       {false, R"({"filter":{},"flag":false,"id":"x","list":[]})"}},
       {"query name given twice keeps the last",
        {.url = "/probe/x?count=1&count=2"},
-       {false, R"({"count":"2","flag":false,"id":"x?count=1&count=2"})"}},
+       {false, R"({"count":"2","flag":false,"id":"x"})"}},
       {"header named in lower case",
        {.url = "/probe/x", .headers = {{"apikey", "k1"}, {"apiKey", "no"}, {"apikey", "k2"}}},
        {false, R"({"apiKey":"k2","flag":false,"id":"x"})"}},
@@ -231,8 +245,7 @@ TEST_F(RequestDispatch, PlacesCandidatesFromEverySource) {
         "may create."}},
       {"indices reusing elements cost nothing more",
        {.url = "/probe/x?filter.1.a=v&filter.1.b=w&filter.0=u"},
-       {false,
-        R"({"filter":["u",{"a":"v","b":"w"}],"flag":false,"id":"x?filter.1.a=v&filter.1.b=w&filter.0=u"})"}},
+       {false, R"({"filter":["u",{"a":"v","b":"w"}],"flag":false,"id":"x"})"}},
       {"path nested too deeply",
        {.url = "/probe/x?" + deep + "=v"},
        {true, "Argument 'filter' for 'Probe' is nested too deeply."}},
@@ -260,7 +273,7 @@ TEST_F(RequestDispatch, PlacesCandidatesFromEverySource) {
                           {nullptr, TestValue()},
                           {nullptr, TestValue()},
                           {nullptr, TestValue()}}},
-       {true, "Unknown argument '6' for 'Probe'."}},
+       {true, "Unknown argument '7' for 'Probe'."}},
       {"unsupported body type",
        {.url = "/probe/x", .contentType = "text/plain", .body = "{}"},
        {true, "Unsupported body content type"}},
@@ -273,10 +286,128 @@ TEST_F(RequestDispatch, PlacesCandidatesFromEverySource) {
   };
   for (const PlacementCase& test : cases) {
     SCOPED_TRACE(test.label);
-    const Answer answer = Send(probe_, test.request);
-    EXPECT_EQ(answer.failed, test.expected.failed);
-    EXPECT_EQ(answer.text, test.expected.text);
-    EXPECT_EQ(answer.status, test.expected.status);
+    ExpectAnswer(probe_, test.request, test.expected);
+  }
+}
+
+// Routes match the part before "?"; the query only brings arguments.
+TEST_F(RequestDispatch, RoutesMatchThePathAndTheQueryBringsArguments) {
+  struct RouteCase {
+    const char* label;
+    const BindingFunctionInfo* function;
+    const char* url;
+    Answer expected;
+  };
+  const BindingFunctionInfo* probe = probe_;
+  const BindingFunctionInfo* status = status_;
+  const RouteCase cases[] = {
+      {"literal route", status, "/status", {false, R"({"verbose":false})"}},
+      {"literal route with a query", status, "/status?verbose", {false, R"({"verbose":true})"}},
+      {"last placeholder stops at the query",
+       probe,
+       "/probe/x?flag",
+       {false, R"({"flag":true,"id":"x"})"}},
+      {"path mismatch before a query", probe, "/probe/x/y?flag", {true, "Invalid function", 404}},
+      {"literal mismatch before a query",
+       status,
+       "/statusx?verbose",
+       {true, "Invalid function", 404}},
+      {"empty query", probe, "/probe/x?", {false, R"({"flag":false,"id":"x"})"}},
+      {"empty pieces are skipped", probe, "/probe/x?&flag&&", {false, R"({"flag":true,"id":"x"})"}},
+      // A cache-buster changes nothing, unless the function names a parameter "_".
+      {"cache-buster on a placeholder route",
+       probe,
+       "/probe/x?_=1",
+       {false, R"({"flag":false,"id":"x"})"}},
+      {"cache-buster among arguments",
+       probe,
+       "/probe/x?flag&_=1711",
+       {false, R"({"flag":true,"id":"x"})"}},
+      {"cache-buster on a literal route",
+       status,
+       "/status?_=1&verbose",
+       {false, R"({"_":"1","verbose":true})"}},
+      {"only the exact name is a cache-buster",
+       probe,
+       "/probe/x?_.a=1",
+       {true, "Unknown argument '_' for 'Probe'."}},
+      {"other unknown names still fail",
+       probe,
+       "/probe/x?__=1",
+       {true, "Unknown argument '__' for 'Probe'."}},
+  };
+  for (const RouteCase& test : cases) {
+    SCOPED_TRACE(test.label);
+    ExpectAnswer(test.function, {.url = test.url}, test.expected);
+  }
+}
+
+// Stored strings end at their first NUL, and the MessagePack reader keeps a
+// container that the input cuts short: either would reach the handler as
+// another value.
+TEST_F(RequestDispatch, RefusesValuesThatWouldReachTheHandlerAsOthers) {
+  const auto json = [](std::string body) {
+    return TestRequest{.url = "/probe/x", .contentType = "application/json", .body = body};
+  };
+  const auto msgpack = [](std::string body) {
+    return TestRequest{
+        .url = "/probe/x", .contentType = "application/x-msgpack", .body = std::move(body)};
+  };
+  const PlacementCase refused[] = {
+      {"NUL in a path value",
+       {.url = "/probe/po-skin-1%00-not-this-one"},
+       {true, "Argument 'id' for 'Probe' contains a NUL character.", 400}},
+      {"NUL in a query value",
+       {.url = "/probe/x?count=1%002"},
+       {true, "Argument 'count' for 'Probe' contains a NUL character.", 400}},
+      {"NUL in a query name",
+       {.url = "/probe/x?co%00unt=1"},
+       {true, "Argument 'co%00unt' for 'Probe' contains a NUL character.", 400}},
+      {"NUL escape in a JSON body value",
+       json(R"({"k":["a\u0000b"]})"),
+       {true, "Argument 'payload' for 'Probe' contains a NUL character.", 400}},
+      {"NUL escape in a JSON body member name",
+       json(R"({"a\u0000":1})"),
+       {true, "Argument 'payload' for 'Probe' contains a NUL character.", 400}},
+      {"NUL escape in a JSON query value",
+       {.url = R"(/probe/x?filter={"k":"\u0000"})"},
+       {true, "Argument 'filter' for 'Probe' contains a NUL character.", 400}},
+      {"NUL byte in a MessagePack body string",
+       msgpack(std::string("\x81\xa1k\xa2x\x00", 6)),
+       {true, "Argument 'payload' for 'Probe' contains a NUL character.", 400}},
+      {"MessagePack body that ends inside an array",
+       msgpack("\x93\x01\x02"),
+       {true, "Argument 'payload' for 'Probe' ends inside a MessagePack array or map.", 400}},
+      {"MessagePack body that ends inside a nested map",
+       msgpack("\x92\x01\x81\xa1k"),
+       {true, "Argument 'payload' for 'Probe' ends inside a MessagePack array or map.", 400}},
+      {"MessagePack query value that ends inside an array",
+       {.url = "/probe/x?filter=%92%01"},
+       {true, "Argument 'filter' for 'Probe' ends inside a MessagePack array or map.", 400}},
+      {"a body failure replaces a refusal, status included",
+       {.url = "/probe/a%00b", .contentType = "text/plain", .body = "{}"},
+       {true, "Unsupported body content type", 0}},
+  };
+  for (const PlacementCase& test : refused) {
+    SCOPED_TRACE(test.label);
+    ExpectAnswer(probe_, test.request, test.expected);
+  }
+  EXPECT_EQ(static_cast<ArgumentEchoInvoker&>(*probe_->invoker).calls, 0);
+
+  const PlacementCase accepted[] = {
+      {"escaped backslash before u0000",
+       json(R"({"k":"\\u0000"})"),
+       {false, R"({"flag":false,"id":"x","payload":{"k":"\\u0000"}})"}},
+      {"complete MessagePack with a NUL in raw bytes",
+       msgpack(std::string("\x92\x01\xc4\x01\x00", 5)),
+       {false, R"({"flag":false,"id":"x","payload":[1,blob:00]})"}},
+      {"percent-encoded text that is no NUL",
+       {.url = "/probe/x%2500"},
+       {false, R"({"flag":false,"id":"x%00"})"}},
+  };
+  for (const PlacementCase& test : accepted) {
+    SCOPED_TRACE(test.label);
+    ExpectAnswer(probe_, test.request, test.expected);
   }
 }
 

@@ -59,7 +59,8 @@ TEST(MatchRoute, ChecksMethodAndWholeUrl) {
       {"empty id", HttpMethod::Post, "/o/v1/offers//reveal", true, ""},
       {"two segments", HttpMethod::Post, "/o/v1/offers/a/b/reveal", false, nullptr},
       {"wrong method", HttpMethod::Get, "/o/v1/offers/a/reveal", false, nullptr},
-      {"query not part of the pattern", HttpMethod::Post, "/o/v1/offers/a/reveal?x=1", false,
+      {"query after the path", HttpMethod::Post, "/o/v1/offers/a/reveal?x=1", true, "a"},
+      {"query is never part of a value", HttpMethod::Post, "/o/v1/offers/a?/reveal", false,
        nullptr},
   };
   for (const MatchCase& c : revealCases) {
@@ -70,12 +71,14 @@ TEST(MatchRoute, ChecksMethodAndWholeUrl) {
       EXPECT_EQ(match.pathParameters.at("id"), c.id);
     }
   }
-  for (const char* url : {"/o/v1/status/", "/o/v1/status?x=1"}) {
+  for (const char* url : {"/o/v1/status/", "/o/v1/statusx?x=1", "/o/v1?/status"}) {
     RouteMatch match(HttpMethod::Get, "", url);
     EXPECT_FALSE(MatchRoute(status, match)) << url;
   }
-  RouteMatch exact(HttpMethod::Get, "", "/o/v1/status");
-  EXPECT_TRUE(MatchRoute(status, exact));
+  for (const char* url : {"/o/v1/status", "/o/v1/status?x=1", "/o/v1/status?"}) {
+    RouteMatch match(HttpMethod::Get, "", url);
+    EXPECT_TRUE(MatchRoute(status, match)) << url;
+  }
 }
 
 TEST(MatchRoute, ShortestCaptureWinsAndCustomMethodsMustAgree) {

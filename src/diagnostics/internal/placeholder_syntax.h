@@ -1,5 +1,6 @@
 // The syntax of one "%" placeholder, read the same way by Format and by
-// ConvertNamedTemplate (which copies such placeholders through unchanged).
+// ConvertNamedTemplate (which copies such placeholders, numbering the ones
+// that name no argument).
 #pragma once
 
 #include <cstddef>
