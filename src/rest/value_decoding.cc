@@ -7,6 +7,7 @@
 #include "codecs/json.h"
 #include "codecs/msgpack_reader.h"
 #include "codecs/yaml_reader.h"
+#include "codecs/yaml_text_scan.h"
 #include "diagnostics/format.h"
 #include "rest/dispatch_messages.h"
 
@@ -170,6 +171,18 @@ DecodedValue DecodeJson(std::string_view text, std::string_view label,
   return Reworded(std::move(parsed), failureMessage, label, functionName);
 }
 
+// The same for YAML, whose double-quoted scalars write a NUL through their
+// escapes ("\0", "\x00", "\u0000").
+DecodedValue DecodeYaml(std::string_view text, std::string_view label,
+                        std::string_view functionName, const char* failureMessage) {
+  BindingResult parsed = ParseYaml(text);
+  if (parsed.ok && YamlScalarHoldsNul(text)) {
+    return Refused(DispatchMessages::kNulCharacter, label, functionName);
+  }
+  if (failureMessage == nullptr) return DecodedValue{std::move(parsed)};
+  return Reworded(std::move(parsed), failureMessage, label, functionName);
+}
+
 }  // namespace
 
 DecodedValue DecodeArgumentValue(std::string_view text, bool structured, std::string_view label,
@@ -188,7 +201,7 @@ DecodedValue DecodeArgumentValue(std::string_view text, bool structured, std::st
       return DecodeJson(text, label, functionName, DispatchMessages::kJsonValue);
     }
     if (trimmed.starts_with("---")) {
-      return Reworded(ParseYaml(text), DispatchMessages::kYamlValue, label, functionName);
+      return DecodeYaml(text, label, functionName, DispatchMessages::kYamlValue);
     }
   }
   DecodedValue decoded;
@@ -212,12 +225,11 @@ DecodedValue DecodeBody(const char* contentType, const char* body, size_t length
       StartsWithNoCase(type, "application/vnd.api+json")) {
     return DecodeJson(UpToNul(body, length), label, functionName, nullptr);
   }
-  DecodedValue decoded;
   if (StartsWithNoCase(type, "application/x-yaml")) {
-    decoded.result = ParseYaml(UpToNul(body, length));
-  } else {
-    decoded.result.Fail(DispatchMessages::kUnsupportedBody);
+    return DecodeYaml(UpToNul(body, length), label, functionName, nullptr);
   }
+  DecodedValue decoded;
+  decoded.result.Fail(DispatchMessages::kUnsupportedBody);
   return decoded;
 }
 

@@ -353,6 +353,10 @@ TEST_F(RequestDispatch, RefusesValuesThatWouldReachTheHandlerAsOthers) {
     return TestRequest{
         .url = "/probe/x", .contentType = "application/x-msgpack", .body = std::move(body)};
   };
+  const auto yaml = [](std::string body) {
+    return TestRequest{
+        .url = "/probe/x", .contentType = "application/x-yaml", .body = std::move(body)};
+  };
   const PlacementCase refused[] = {
       {"NUL in a path value",
        {.url = "/probe/po-skin-1%00-not-this-one"},
@@ -371,6 +375,15 @@ TEST_F(RequestDispatch, RefusesValuesThatWouldReachTheHandlerAsOthers) {
        {true, "Argument 'payload' for 'Probe' contains a NUL character.", 400}},
       {"NUL escape in a JSON query value",
        {.url = R"(/probe/x?filter={"k":"\u0000"})"},
+       {true, "Argument 'filter' for 'Probe' contains a NUL character.", 400}},
+      {"NUL escapes in YAML body scalars",
+       yaml("k: [\"a\\0b\"]\n"),
+       {true, "Argument 'payload' for 'Probe' contains a NUL character.", 400}},
+      {"NUL escape in a YAML body key",
+       yaml("\"a\\x00\": 1\n"),
+       {true, "Argument 'payload' for 'Probe' contains a NUL character.", 400}},
+      {"NUL escape in a YAML query value",
+       {.url = "/probe/x?filter=---%0Ak:%20%22%5Cu0000%22"},
        {true, "Argument 'filter' for 'Probe' contains a NUL character.", 400}},
       {"NUL byte in a MessagePack body string",
        msgpack(std::string("\x81\xa1k\xa2x\x00", 6)),
@@ -401,6 +414,9 @@ TEST_F(RequestDispatch, RefusesValuesThatWouldReachTheHandlerAsOthers) {
       {"complete MessagePack with a NUL in raw bytes",
        msgpack(std::string("\x92\x01\xc4\x01\x00", 5)),
        {false, R"({"flag":false,"id":"x","payload":[1,blob:00]})"}},
+      {"a backslash and a zero in YAML text that escapes nothing",
+       yaml("k: 'a\\0b'\nl: c\\0\n"),
+       {false, R"({"flag":false,"id":"x","payload":{"k":"a\\0b","l":"c\\0"}})"}},
       {"percent-encoded text that is no NUL",
        {.url = "/probe/x%2500"},
        {false, R"({"flag":false,"id":"x%00"})"}},
