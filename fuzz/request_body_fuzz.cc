@@ -3,7 +3,8 @@
 // crash, the response contract, and answers that agree with the readers. A
 // MessagePack body is answered only when the reader takes all of it, and is
 // refused (400) only where the reader accepts it; a YAML body is answered
-// exactly when the reader accepts its text up to the first NUL. Input: the
+// exactly when the reader accepts its text up to the first NUL and no scalar
+// of it escapes a NUL (that one is refused with 400). Input: the
 // first byte's low bit picks the format (0 MessagePack, 1 YAML), the rest is
 // the body.
 #include <cstdint>
@@ -12,6 +13,7 @@
 
 #include "codecs/msgpack_reader.h"
 #include "codecs/yaml_reader.h"
+#include "codecs/yaml_text_scan.h"
 #include "dispatch_harness.h"
 #include "rest/route_declaration.h"
 #include "rest/value_decoding.h"
@@ -42,8 +44,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                         yaml ? "application/x-yaml" : "application/x-msgpack", body);
   if (yaml) {
     const std::string_view text = body.substr(0, body.find('\0'));
-    KtxFuzz::Require(!answer.failed == ParseYaml(text).ok, kTarget,
+    const bool read = ParseYaml(text).ok;
+    const bool refused = read && YamlScalarHoldsNul(text);
+    KtxFuzz::Require(!answer.failed == (read && !refused), kTarget,
                      "a YAML body was answered otherwise than its reader read it");
+    KtxFuzz::Require(!refused || answer.status == kRefusedValueStatus, kTarget,
+                     "a YAML body whose scalar escapes a NUL was not refused with 400");
     return 0;
   }
   if (answer.failed && answer.status != kRefusedValueStatus) return 0;
