@@ -13,6 +13,7 @@ packages_amd64=(
   g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix mingw-w64-x86-64-dev
   wine64 binutils-mingw-w64-x86-64
   dpkg-dev qemu-user
+  qemu-system-x86 busybox-static
   python3 python3-pefile
   libboost1.81-dev libcurl4-openssl-dev
   chromium
@@ -101,6 +102,35 @@ if [ ! -f "$msgpack_root/usr/include/msgpack.hpp" ]; then
   rm -rf "$msgpack_root"
   mv "$scratch" "$msgpack_root"
   echo "bootstrap: msgpack-cxx headers in $msgpack_root"
+fi
+# Debian's amd64 kernel for the emulated guest in which scripts/wine32-guest.sh
+# runs the windows-x86 tests under wine32: downloaded and unpacked only, never
+# installed (its hooks would write an initramfs and a boot entry for this
+# machine). The version is the one linux-image-amd64 names at the first run.
+guest_kernel_root=/var/cache/ktx/guest-kernel
+if ! compgen -G "$guest_kernel_root/boot/vmlinuz-*" >/dev/null; then
+  mkdir -p "$(dirname "$guest_kernel_root")"
+  scratch=$(mktemp -d "$guest_kernel_root.XXXXXX")
+  fetch_guest_kernel() {
+    local package
+    package=$(apt-cache depends linux-image-amd64 2>/dev/null |
+              awk '/Depends: linux-image-[0-9]/ { print $2; exit }')
+    [ -n "$package" ] && (cd "$scratch" && apt-get download -qq "$package" >/dev/null 2>&1 &&
+                          dpkg -x "$package"_*.deb . && rm "$package"_*.deb)
+  }
+  if ! fetch_guest_kernel; then
+    # The package lists may be missing or name a version the archive dropped.
+    apt-get update -qq
+    if ! fetch_guest_kernel; then
+      rm -rf "$scratch"
+      echo "bootstrap: apt-get download of Debian's amd64 kernel failed" >&2
+      exit 1
+    fi
+  fi
+  chmod 755 "$scratch"
+  rm -rf "$guest_kernel_root"
+  mv "$scratch" "$guest_kernel_root"
+  echo "bootstrap: guest kernel $(basename "$guest_kernel_root"/boot/vmlinuz-*) in $guest_kernel_root"
 fi
 # Swagger UI for the development host's /docs: the npm package
 # swagger-ui-dist, unpacked into a cache folder (host/app/host_options.h names it)
