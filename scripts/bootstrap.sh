@@ -13,6 +13,7 @@ packages_amd64=(
   g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix mingw-w64-x86-64-dev
   wine64 binutils-mingw-w64-x86-64
   dpkg-dev qemu-user
+  qemu-system-x86 busybox-static
   python3 python3-pefile
   libboost1.81-dev libcurl4-openssl-dev
   chromium
@@ -62,45 +63,59 @@ if [ ${#missing[@]} -gt 0 ] || [ $need_update -eq 1 ]; then
   fi
 fi
 
-# libyaml for the Windows build is compiled from Debian's source package
-# (cmake/libyaml_from_source.cmake looks for it here). Fetched into a scratch
-# folder and renamed, so that an interrupted download is never taken as present.
-libyaml_source_root=/var/cache/ktx/libyaml
-if ! compgen -G "$libyaml_source_root/libyaml-*/src/api.c" >/dev/null; then
-  mkdir -p "$(dirname "$libyaml_source_root")"
-  scratch=$(mktemp -d "$libyaml_source_root.XXXXXX")
-  fetch_libyaml() { (cd "$scratch" && apt-get source -qq libyaml >/dev/null 2>&1); }
-  if ! fetch_libyaml; then
-    # The source indexes may be missing although the deb-src entry exists.
+# fill_cache ROOT WHAT FETCH: runs the function FETCH in a scratch folder that
+# then becomes ROOT, so that an interrupted download is never taken as present.
+# A failed FETCH is tried once more after apt-get update: the package lists may
+# be missing, or name a version the archive no longer has.
+fill_cache() {
+  local root=$1 what=$2 fetch=$3 scratch
+  mkdir -p "$(dirname "$root")"
+  scratch=$(mktemp -d "$root.XXXXXX")
+  if ! (cd "$scratch" && "$fetch"); then
     apt-get update -qq
-    if ! fetch_libyaml; then
+    if ! (cd "$scratch" && "$fetch"); then
       rm -rf "$scratch"
-      echo "bootstrap: apt-get source libyaml failed" >&2
+      echo "bootstrap: $what failed" >&2
       exit 1
     fi
   fi
   chmod 755 "$scratch"
-  rm -rf "$libyaml_source_root"
-  mv "$scratch" "$libyaml_source_root"
-  echo "bootstrap: libyaml source in $libyaml_source_root"
+  rm -rf "$root"
+  mv "$scratch" "$root"
+  echo "bootstrap: $what in $root"
+}
+# libyaml for the Windows build is compiled from Debian's source package
+# (cmake/libyaml_from_source.cmake looks for it here).
+libyaml_source_root=/var/cache/ktx/libyaml
+fetch_libyaml() { apt-get source -qq libyaml >/dev/null 2>&1; }
+if ! compgen -G "$libyaml_source_root/libyaml-*/src/api.c" >/dev/null; then
+  fill_cache "$libyaml_source_root" "libyaml source" fetch_libyaml
 fi
+# Unpacks the Debian package $1 into the current folder, without installing it.
+unpack_package() {
+  apt-get download -qq "$1" >/dev/null 2>&1 && dpkg -x "$1"_*.deb . && rm "$1"_*.deb
+}
 # msgpack-cxx (a benchmark peer, header-only) depends on a Boost that conflicts
 # with the host's: only its headers are unpacked here, used with MSGPACK_NO_BOOST
 # (bench/CMakeLists.txt looks for them here).
 msgpack_root=/var/cache/ktx/msgpack
+fetch_msgpack() { unpack_package libmsgpack-cxx-dev; }
 if [ ! -f "$msgpack_root/usr/include/msgpack.hpp" ]; then
-  mkdir -p "$(dirname "$msgpack_root")"
-  scratch=$(mktemp -d "$msgpack_root.XXXXXX")
-  if ! (cd "$scratch" && apt-get download -qq libmsgpack-cxx-dev >/dev/null 2>&1 &&
-        dpkg -x libmsgpack-cxx-dev_*.deb . && rm libmsgpack-cxx-dev_*.deb); then
-    rm -rf "$scratch"
-    echo "bootstrap: apt-get download libmsgpack-cxx-dev failed" >&2
-    exit 1
-  fi
-  chmod 755 "$scratch"
-  rm -rf "$msgpack_root"
-  mv "$scratch" "$msgpack_root"
-  echo "bootstrap: msgpack-cxx headers in $msgpack_root"
+  fill_cache "$msgpack_root" "msgpack-cxx headers" fetch_msgpack
+fi
+# Debian's amd64 kernel for the emulated guest in which scripts/wine32-guest.sh
+# runs the windows-x86 tests under wine32: unpacked only, never installed (its
+# hooks would write an initramfs and a boot entry for this machine). The
+# version is the one linux-image-amd64 names when the folder is filled.
+guest_kernel_root=/var/cache/ktx/guest-kernel
+fetch_guest_kernel() {
+  local package
+  package=$(apt-cache depends linux-image-amd64 2>/dev/null |
+            awk '/Depends: linux-image-[0-9]/ { print $2; exit }')
+  [ -n "$package" ] && unpack_package "$package"
+}
+if ! compgen -G "$guest_kernel_root/boot/vmlinuz-*" >/dev/null; then
+  fill_cache "$guest_kernel_root" "Debian's amd64 kernel for the guest" fetch_guest_kernel
 fi
 # Swagger UI for the development host's /docs: the npm package
 # swagger-ui-dist, unpacked into a cache folder (host/app/host_options.h names it)
