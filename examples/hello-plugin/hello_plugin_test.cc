@@ -35,8 +35,8 @@ TEST_F(HelloPluginTest, GreetsWithTheObservedLocaleAndAnnouncesEachChange) {
 
   const auto events = host_.SentEvents(kGreetingEvent);
   ASSERT_EQ(events.size(), 1u);
-  EXPECT_EQ(events[0].payload, R"({"uri":"/hello/v1/greeting","eventType":"Update",)"
-                               R"("data":{"locale":"de_DE","text":"Hallo"}})");
+  EXPECT_EQ(events[0].payload, R"({"data":{"locale":"de_DE","text":"Hallo"},)"
+                               R"("eventType":"Update","uri":"/hello/v1/greeting"})");
   bool logged = false;
   for (const auto& line : host_.LogLines()) logged |= line.text == "The greeting is now \"Hallo\"";
   EXPECT_TRUE(logged);

@@ -210,14 +210,15 @@ TEST(HostProgram, WatchReloadsAChangedPluginAndKeepsResourcesAndClients) {
 
   HostProcess host;
   ASSERT_TRUE(host.Start({"--watch", "--log-level", "3", "--plugin", watched})) << host.Output();
-  ASSERT_EQ(host.Send("PUT", "/host/v1/resources/kept/v1/thing", {}, R"({"n":1})").status, 200u);
+  ASSERT_EQ(host.Send("PUT", "/host/v1/resources/kept/v1/thing", {}, R"({"n":1})").status, 201u);
   auto stream = OpenEventStream(host, "&events=OnHostPluginReloaded,OnHostPluginReloadFailed");
   EXPECT_EQ(host.Send("GET", "/host-test/v1/variant").status, 404u);
 
   replace(read(BuiltFile("variant/" + std::string(kTestPlugin))));
-  EXPECT_TRUE(stream->ReadUntil("event: OnHostPluginReloaded\ndata: {\"path\":" +
-                                    DevHost::JsonQuote(watched) + ",\"plugin\":\"host-test-routes\"",
-                                kEventWait))
+  EXPECT_TRUE(stream->ReadUntil(
+      "event: OnHostPluginReloaded\ndata: {\"path\":" + DevHost::JsonQuote(watched) +
+          ",\"plugin\":\"host-test-routes\"",
+      kEventWait))
       << stream->Received() << host.Output();
   const IncomingResponse variant = host.Send("GET", "/host-test/v1/variant");
   EXPECT_EQ(variant.status, 200u);
