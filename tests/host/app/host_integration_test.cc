@@ -212,6 +212,10 @@ TEST(HostProgram, WatchReloadsAChangedPluginAndKeepsResourcesAndClients) {
   ASSERT_TRUE(host.Start({"--watch", "--log-level", "3", "--plugin", watched})) << host.Output();
   ASSERT_EQ(host.Send("PUT", "/host/v1/resources/kept/v1/thing", {}, R"({"n":1})").status, 201u);
   auto stream = OpenEventStream(host, "&events=OnHostPluginReloaded,OnHostPluginReloadFailed");
+  RawConnection socket(host.Port());
+  ASSERT_TRUE(socket.UpgradeToWebSocket("/ws", host.Token())) << socket.Received();
+  ASSERT_TRUE(socket.SendWebSocketText(R"({"subscribe":["OnHostPluginReloaded"]})"));
+  EXPECT_EQ(socket.ReadWebSocketText(kEventWait), R"({"subscribed":["OnHostPluginReloaded"]})");
   EXPECT_EQ(host.Send("GET", "/host-test/v1/variant").status, 404u);
 
   replace(read(BuiltFile("variant/" + std::string(kTestPlugin))));
@@ -220,6 +224,9 @@ TEST(HostProgram, WatchReloadsAChangedPluginAndKeepsResourcesAndClients) {
           ",\"plugin\":\"host-test-routes\"",
       kEventWait))
       << stream->Received() << host.Output();
+  const std::string pushed = socket.ReadWebSocketText(kEventWait);
+  EXPECT_NE(pushed.find(R"("name":"OnHostPluginReloaded","payload":{"path":)"), std::string::npos)
+      << pushed;
   const IncomingResponse variant = host.Send("GET", "/host-test/v1/variant");
   EXPECT_EQ(variant.status, 200u);
   EXPECT_EQ(variant.body, "\"rebuilt\"");
