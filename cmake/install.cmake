@@ -1,6 +1,6 @@
 # What `cmake --install` puts under one prefix, in the components that the
 # bundles are made of:
-#   sdk     the plug-in SDK: its public headers (include/ktx-plugin-sdk/<folder>/),
+#   sdk     the plug-in SDK and its test kit: its public headers (include/ktx-plugin-sdk/<folder>/),
 #           its static libraries and the plug-in runtime objects (lib/), and the
 #           CMake package KtxPluginSdk (lib/cmake/KtxPluginSdk/: imported targets,
 #           ktx_add_plugin and its templates (version script, version resource,
@@ -18,9 +18,9 @@ set(KTX_SDK_PACKAGE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/KtxPluginSdk)
 set(KTX_SDK_INCLUDE_DIR ${CMAKE_INSTALL_INCLUDEDIR}/ktx-plugin-sdk)
 
 # --- sdk ---
-set(sdk_folders platform host-abi diagnostics binding codecs rest plugin)
+set(sdk_folders platform host-abi diagnostics binding codecs rest plugin testing)
 set(sdk_targets ktx_platform ktx_host_abi ktx_diagnostics ktx_binding ktx_codecs ktx_rest
-                ktx_plugin ktx_plugin_runtime)
+                ktx_plugin ktx_plugin_runtime ktx_testing)
 # libyaml compiled from source (the Windows build) goes with the SDK; otherwise
 # the package finds the system's through pkg-config, as the build did.
 if(TARGET ktx_libyaml)

@@ -1,13 +1,16 @@
 #include "app/dev_host.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <cstdio>
+#include <fstream>
+#include <iterator>
 
 #include "encoding/json_support.h"
+#include "rest/published_routes.h"
 #include "server/event_names.h"
-#include "session/function_routes.h"
 #include "session/openapi_document.h"
 
 namespace Tesk::DevHost {
@@ -27,6 +30,23 @@ std::string ProgramFolder() {
   std::string path = length > 0 ? std::string(self, static_cast<size_t>(length)) : "./";
   path.resize(path.find_last_of('/') + 1);
   return path;
+}
+
+// The version that ktx_add_plugin wrote into the library's packaging note
+// ({"type":"ktx-plugin","name":...,"version":"1.2.3"}); "" when it has none.
+std::string LibraryVersion(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  const size_t note = bytes.find(R"({"type":"ktx-plugin",)");
+  if (note == std::string::npos) return {};
+  constexpr std::string_view kVersion = R"("version":")";
+  const size_t end = bytes.find('}', note);
+  const size_t at = bytes.find(kVersion, note);
+  if (at == std::string::npos || at > end) return {};
+  const size_t first = at + kVersion.size();
+  const size_t last = bytes.find('"', first);
+  return last == std::string::npos || last > end ? std::string()
+                                                 : bytes.substr(first, last - first);
 }
 
 // `built` when it exists, else `installed`.
@@ -57,10 +77,103 @@ DevHost::DevHost(HostOptions options)
         const std::string payload = event.PayloadJson();
         DispatchEvent(EventNameForResource(event.uri), payload);
         DispatchEvent(kResourceEventName, payload);
-      }),
-      session_(*this) {}
+      }) {}
 
 DevHost::~DevHost() { Stop(); }
+
+PluginSession& DevHost::Current() const {
+  std::lock_guard<std::mutex> guard(sessionsMutex_);
+  return *sessions_.back();
+}
+
+bool DevHost::FileStamp::operator==(const FileStamp& other) const {
+  return exists == other.exists && device == other.device && inode == other.inode &&
+         size == other.size && modified.tv_sec == other.modified.tv_sec &&
+         modified.tv_nsec == other.modified.tv_nsec;
+}
+
+DevHost::FileStamp DevHost::Stamp(const std::string& path) {
+  FileStamp stamp;
+  struct stat status {};
+  if (stat(path.c_str(), &status) != 0) return stamp;
+  stamp.exists = true;
+  stamp.device = status.st_dev;
+  stamp.inode = status.st_ino;
+  stamp.size = status.st_size;
+  stamp.modified = status.st_mtim;
+  return stamp;
+}
+
+bool DevHost::LoadFirst(std::string& error) {
+  sessions_.push_back(std::make_unique<PluginSession>(static_cast<PluginHostServices&>(*this)));
+  std::string path = pluginPath_;
+  if (options_.watch) {
+    loadedStamp_ = Stamp(pluginPath_);
+    path = copies_.Copy(pluginPath_, error);
+    if (path.empty()) return false;
+  }
+  return sessions_.back()->Start(path, error);
+}
+
+void DevHost::Watch() {
+  constexpr auto kPoll = std::chrono::milliseconds(200);
+  std::unique_lock<std::mutex> lock(watchMutex_);
+  FileStamp seen = loadedStamp_;
+  while (!watchStop_) {
+    watchWake_.wait_for(lock, kPoll);
+    if (watchStop_) break;
+    FileStamp now = Stamp(pluginPath_);
+    if (!now.exists || now == seen) continue;
+    // A build writes the file in steps: it has settled once it stayed the
+    // same for three polls in a row.
+    int same = 0;
+    while (!watchStop_ && same < 3) {
+      watchWake_.wait_for(lock, kPoll);
+      const FileStamp later = Stamp(pluginPath_);
+      same = later == now ? same + 1 : 0;
+      now = later;
+    }
+    if (watchStop_ || !now.exists) continue;
+    // Tried once per version of the file: a failure waits for the next change.
+    seen = now;
+    lock.unlock();
+    Reload();
+    lock.lock();
+  }
+}
+
+void DevHost::ReportReloadFailure(const std::string& error) {
+  Print("ktx-host: loading " + pluginPath_ + " again failed: " + error +
+        " (the host goes on; the next change of the file is tried)");
+  hub_.Publish(kPluginReloadFailedEventName,
+               "{\"path\":" + JsonQuote(pluginPath_) + ",\"error\":" + JsonQuote(error) + "}");
+}
+
+void DevHost::Reload() {
+  std::string error;
+  const std::string copy = copies_.Copy(pluginPath_, error);
+  auto next = std::make_unique<PluginSession>(static_cast<PluginHostServices&>(*this));
+  if (copy.empty() || !next->Open(copy, error)) return ReportReloadFailure(error);
+  Current().Stop();
+  const bool started = next->Begin(error);
+  PluginSession& now = *next;
+  {
+    std::lock_guard<std::mutex> guard(sessionsMutex_);
+    sessions_.push_back(std::move(next));
+  }
+  // A plug-in that failed to start has no functions: its routes are gone too.
+  api_->SetPlugin(now, MakeOpenApiDocument(now.Functions(), now.ShortName()));
+  if (!started) return ReportReloadFailure(error);
+  size_t functions = 0;
+  if (const FunctionTable* table = now.Functions()) functions = table->functionCount;
+  const std::string version = LibraryVersion(copy);
+  Print("ktx-host: loaded " + now.ShortName() + (version.empty() ? "" : " " + version) +
+        " again from " + pluginPath_ + " (" + std::to_string(functions) + " functions)");
+  hub_.Publish(kPluginReloadedEventName, "{\"path\":" + JsonQuote(pluginPath_) +
+                                             ",\"plugin\":" + JsonQuote(now.ShortName()) +
+                                             ",\"version\":" + JsonQuote(version) +
+                                             ",\"functions\":" + std::to_string(functions) + "}");
+}
 
 void DevHost::Print(const std::string& line) {
   std::lock_guard<std::mutex> guard(printMutex_);
@@ -120,18 +233,19 @@ bool DevHost::Start(std::string& error) {
     }
   }
   if (!HoldStartingResources(error)) return false;
-  if (!session_.Start(pluginPath_, error)) {
+  if (!LoadFirst(error)) {
     error = pluginPath_ + ": " + error;
     return false;
   }
 
-  const std::string title = session_.ShortName();
+  PluginSession& session = Current();
+  const std::string title = session.ShortName();
   api_ = std::make_unique<LocalApi>(
-      LocalApiParts{guard_, resources_, session_, hub_, telemetry_,
+      LocalApiParts{guard_, resources_, session, hub_, telemetry_,
                     [this](const std::string& name, const std::string& payload) {
                       return DispatchEvent(name, payload);
                     },
-                    MakeOpenApiDocument(session_.Functions(), title),
+                    MakeOpenApiDocument(session.Functions(), title),
                     options_.docsDir.empty() ? DefaultDocsFolder() : options_.docsDir,
                     options_.webDir.empty() ? DefaultWebFolder() : options_.webDir});
   HttpServerOptions serverOptions;
@@ -149,7 +263,9 @@ bool DevHost::Start(std::string& error) {
       ",\"url\":" + JsonQuote("http://127.0.0.1:" + std::to_string(server_->Port()) + "/") +
       ",\"mockPort\":" + std::to_string(mockServer_ ? mockServer_->Port() : 0) +
       ",\"plugin\":" + JsonQuote(pluginPath_) + "}\n";
-  return runFile_.Write(runFilePath_, runFile, error);
+  if (!runFile_.Write(runFilePath_, runFile, error)) return false;
+  if (options_.watch) watcher_ = std::thread([this] { Watch(); });
+  return true;
 }
 
 std::string DevHost::Banner() const {
@@ -157,7 +273,7 @@ std::string DevHost::Banner() const {
   // A function worth calling: the offers list when published, else the first
   // GET without placeholders, else the host's own status.
   std::string tryPath = "/host/v1/status";
-  const FunctionTable* table = session_.Functions();
+  const FunctionTable* table = Current().Functions();
   const auto* record =
       table != nullptr ? static_cast<const FunctionTableRecord*>(table->functions) : nullptr;
   bool found = false;
@@ -170,7 +286,8 @@ std::string DevHost::Banner() const {
     }
     record = reinterpret_cast<const FunctionTableRecord*>(record->function.next);
   }
-  std::string text = "ktx-host: " + session_.ShortName() + " loaded from " + pluginPath_ + "\n";
+  std::string text = "ktx-host: " + Current().ShortName() + " loaded from " + pluginPath_ +
+                     (options_.watch ? " (watched: a change loads it again)" : "") + "\n";
   text += "  Demo page:    " + base + "/?token=" + guard_.Token() + "\n";
   text += "  Local API:    " + base + "/\n";
   text += "  Swagger UI:   " + base + "/docs?token=" + guard_.Token() + "\n";
@@ -191,17 +308,27 @@ std::string DevHost::Banner() const {
 void DevHost::Stop() {
   if (stopped_) return;
   stopped_ = true;
+  if (watcher_.joinable()) {
+    {
+      std::lock_guard<std::mutex> guard(watchMutex_);
+      watchStop_ = true;
+    }
+    watchWake_.notify_all();
+    watcher_.join();
+  }
   // No new requests; the plug-in's transfers in progress end at once.
   if (server_) server_->Stop();
   http_.Abort();
-  session_.Stop();
+  if (!sessions_.empty()) Current().Stop();
   if (mockServer_) mockServer_->Stop();
   runFile_.Remove();
 }
 
 size_t DevHost::DispatchEvent(const std::string& name, const std::string& payloadJson) {
   hub_.Publish(name, payloadJson);
-  return session_.Deliver(name, payloadJson);
+  // Before the first session exists (the mock's start) nothing is delivered.
+  std::lock_guard<std::mutex> guard(sessionsMutex_);
+  return sessions_.empty() ? 0 : sessions_.back()->Deliver(name, payloadJson);
 }
 
 PluginHostServices::ApiAnswer DevHost::AnswerApiRequest(uint32_t method, const std::string& url,

@@ -2,15 +2,23 @@
 // PluginSession, answers the plug-in's requests (resources and telemetry from
 // the ResourceStore, HTTP through libcurl), routes events between the plug-in,
 // the resources and the local clients, serves the LocalApi on 127.0.0.1, runs
-// the mock offers service, and writes the run file.
+// the mock offers service, and writes the run file. With --watch it loads the
+// plug-in again whenever its file changes, keeping everything else.
 //
 // Threads: Start and Stop on the main thread. The local API and the mock
-// service each have a server thread, the plug-in its plug-in thread.
+// service each have a server thread, the plug-in its plug-in thread, and
+// --watch a thread that watches the file and reloads.
 #pragma once
 
+#include <sys/types.h>
+
+#include <condition_variable>
+#include <ctime>
 #include <memory>
 #include <mutex>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "app/host_options.h"
 #include "app/local_api.h"
@@ -54,6 +62,30 @@ class DevHost : private PluginHostServices {
   bool HoldStartingResources(std::string& error);
   void Print(const std::string& line);
 
+  // The session serving now.
+  [[nodiscard]] PluginSession& Current() const;
+  // Loads the plug-in (from a private copy under --watch) into a new session
+  // and makes it the current one.
+  bool LoadFirst(std::string& error);
+  // --watch: polls the library's file and reloads once a change has settled.
+  void Watch();
+  // A library that does not open (no library, no export) leaves the running
+  // plug-in as it is; otherwise the running one is shut down and the new one
+  // loaded and initialised, and the clients are told either way.
+  void Reload();
+  void ReportReloadFailure(const std::string& error);
+
+  // What identifies one version of a file on disk.
+  struct FileStamp {
+    bool exists = false;
+    dev_t device = 0;
+    ino_t inode = 0;
+    off_t size = 0;
+    timespec modified{};
+    bool operator==(const FileStamp& other) const;
+  };
+  [[nodiscard]] static FileStamp Stamp(const std::string& path);
+
   HostOptions options_;
   std::string pluginPath_;
   std::string runFilePath_;
@@ -66,10 +98,20 @@ class DevHost : private PluginHostServices {
   std::unique_ptr<MockOffersService> mock_;
   std::unique_ptr<HttpServer> mockServer_;
   std::unique_ptr<LocalApi> api_;
-  // Destroyed after the plug-in session, whose pending answers it still takes.
+  // Destroyed after the plug-in sessions, whose pending answers it still takes.
   std::unique_ptr<HttpServer> server_;
-  PluginSession session_;
+  LibraryCopies copies_;
+  // Every session of this run, the current one last. One that was replaced
+  // stays (stopped) until the host ends: a request taken before the reload
+  // may still reach it, and is answered 503 there.
+  std::vector<std::unique_ptr<PluginSession>> sessions_;
+  mutable std::mutex sessionsMutex_;
   RunFile runFile_;
+  FileStamp loadedStamp_;  // the watched file as the current session loaded it
+  std::thread watcher_;
+  std::mutex watchMutex_;
+  std::condition_variable watchWake_;
+  bool watchStop_ = false;
   bool stopped_ = false;
 };
 

@@ -88,6 +88,8 @@ bool ApplyFlag(HostOptions& options, std::string_view name) {
     options.demo = false;
   } else if (name == "once") {
     options.once = true;
+  } else if (name == "watch") {
+    options.watch = true;
   } else {
     return false;
   }
@@ -224,6 +226,10 @@ std::string HelpText(const char* program) {
          "  --log-level N             lowest plug-in log level printed, 0 to 3 (default 0)\n"
          "  --mock-wallet N           the mock's starting wallet (default 5000)\n"
          "  --mock-token-lifetime S   lifetime of the mock's service tokens (default 3600)\n"
+         "  --watch                   load the plug-in again when its file changes (a rebuild):\n"
+         "                            Shutdown, then the new library's load and Initialize,\n"
+         "                            keeping resources, clients and token; clients get\n"
+         "                            OnHostPluginReloaded or OnHostPluginReloadFailed\n"
          "  --once                    start, print the addresses, and stop\n"
          "  --help                    this text\n"
          "\n"

@@ -28,6 +28,8 @@ struct HostOptions {
   int64_t mockWallet = 5000;
   unsigned mockTokenLifetimeSeconds = 3600;
   bool once = false;  // start, print, stop
+  // Load the plug-in again, from a private copy, whenever its file changes.
+  bool watch = false;
   // Resources to hold at start, after the demo's: URI and JSON text.
   std::vector<std::pair<std::string, std::string>> resources;
 };

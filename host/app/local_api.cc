@@ -70,7 +70,22 @@ LocalResponse FromReply(PluginReply reply) {
 }  // namespace
 
 LocalApi::LocalApi(LocalApiParts parts)
-    : parts_(std::move(parts)), routes_(parts_.plugin.Functions()), page_(parts_.webFolder) {}
+    : parts_(std::move(parts)),
+      view_(std::make_shared<const PluginView>(PluginView{
+          parts_.plugin, FunctionRoutes(parts_.plugin.Functions()), parts_.openApiJson})),
+      page_(parts_.webFolder) {}
+
+void LocalApi::SetPlugin(PluginSession& plugin, std::string openApiJson) {
+  auto view = std::make_shared<const PluginView>(
+      PluginView{plugin, FunctionRoutes(plugin.Functions()), std::move(openApiJson)});
+  std::lock_guard<std::mutex> guard(viewMutex_);
+  view_ = std::move(view);
+}
+
+std::shared_ptr<const LocalApi::PluginView> LocalApi::View() const {
+  std::lock_guard<std::mutex> guard(viewMutex_);
+  return view_;
+}
 
 bool LocalApi::IsDocsAsset(std::string_view path) const { return FindDocsAsset(path) != nullptr; }
 
@@ -94,7 +109,7 @@ void LocalApi::Handle(LocalRequest request, Responder respond) {
       path == "/host/v1/telemetry") {
     if (!read) return respond(MethodNotAllowed("GET"));
     if (path == "/") return respond(WantsHtml(request) ? page_.Page() : Index());
-    if (path == "/openapi.json") return respond(LocalResponse::Json(200, parts_.openApiJson));
+    if (path == "/openapi.json") return respond(LocalResponse::Json(200, View()->openApiJson));
     if (path == "/host/v1/status") return respond(Status());
     return respond(LocalResponse::Json(200, parts_.telemetry.Json()));
   }
@@ -113,8 +128,11 @@ void LocalApi::Handle(LocalRequest request, Responder respond) {
     if (method != "POST") return respond(MethodNotAllowed("POST"));
     return respond(InjectLcds(request));
   }
-  const RouteLookup lookup = routes_.Find(method, path);
-  if (lookup.function != nullptr) return CallPlugin(std::move(request), *lookup.function, respond);
+  const std::shared_ptr<const PluginView> view = View();
+  const RouteLookup lookup = view->routes.Find(method, path);
+  if (lookup.function != nullptr) {
+    return CallPlugin(view->session, std::move(request), *lookup.function, respond);
+  }
   if (!lookup.allowedMethods.empty()) {
     std::string allowed;
     for (const std::string& name : lookup.allowedMethods) {
@@ -125,8 +143,8 @@ void LocalApi::Handle(LocalRequest request, Responder respond) {
   respond(LocalResponse::Error(404, "No route for " + method + " " + path));
 }
 
-void LocalApi::CallPlugin(LocalRequest request, const FunctionTableRecord& function,
-                          Responder respond) {
+void LocalApi::CallPlugin(PluginSession& plugin, LocalRequest request,
+                          const FunctionTableRecord& function, Responder respond) {
   PluginRequest call;
   call.method = request.method;
   call.url = request.target;
@@ -138,14 +156,15 @@ void LocalApi::CallPlugin(LocalRequest request, const FunctionTableRecord& funct
     call.headers.push_back({Lowercase(std::move(field.name)), std::move(field.value)});
   }
   if (!request.body.empty()) call.body = std::move(request.body);
-  parts_.plugin.Call(function, std::move(call), [respond = std::move(respond)](PluginReply reply) {
+  plugin.Call(function, std::move(call), [respond = std::move(respond)](PluginReply reply) {
     respond(FromReply(std::move(reply)));
   });
 }
 
 LocalResponse LocalApi::Index() const {
+  const std::shared_ptr<const PluginView> view = View();
   std::string functions = "[";
-  const FunctionTable* table = parts_.plugin.Functions();
+  const FunctionTable* table = view->session.Functions();
   const auto* record =
       table != nullptr ? static_cast<const FunctionTableRecord*>(table->functions) : nullptr;
   for (uint32_t i = 0; record != nullptr && i < table->functionCount; ++i) {
@@ -157,7 +176,7 @@ LocalResponse LocalApi::Index() const {
   }
   functions += "]";
   return LocalResponse::Json(
-      200, "{\"host\":\"ktx-host\",\"plugin\":" + JsonQuote(parts_.plugin.ShortName()) +
+      200, "{\"host\":\"ktx-host\",\"plugin\":" + JsonQuote(view->session.ShortName()) +
                ",\"functions\":" + functions +
                ",\"endpoints\":{\"openapi\":\"/openapi.json\",\"docs\":\"/docs\","
                "\"events\":\"/events\",\"webSocket\":\"/ws\",\"status\":\"/host/v1/status\","
@@ -188,7 +207,7 @@ LocalResponse LocalApi::Docs(std::string_view path) const {
   response.headers.push_back({"Referrer-Policy", "no-referrer"});
   response.body =
       "<!DOCTYPE html>\n<html lang=\"en\"><head><meta charset=\"UTF-8\"><title>ktx-host: " +
-      parts_.plugin.ShortName() +
+      View()->session.ShortName() +
       "</title><link rel=\"stylesheet\" href=\"/docs/swagger-ui.css\">"
       "<link rel=\"icon\" type=\"image/png\" href=\"/docs/favicon-32x32.png\"></head>\n<body>"
       "<div id=\"swagger-ui\"></div>\n<script src=\"/docs/swagger-ui-bundle.js\"></script>\n"
@@ -206,19 +225,20 @@ LocalResponse LocalApi::Docs(std::string_view path) const {
 }
 
 LocalResponse LocalApi::Status() const {
-  const MemoryStatistics memory = parts_.plugin.ReadMemoryStatistics();
+  const std::shared_ptr<const PluginView> view = View();
+  PluginSession& plugin = view->session;
+  const MemoryStatistics memory = plugin.ReadMemoryStatistics();
   std::string subscriptions = "[";
-  for (const std::string& name : parts_.plugin.SubscribedEvents()) {
+  for (const std::string& name : plugin.SubscribedEvents()) {
     if (subscriptions.size() > 1) subscriptions += ',';
     subscriptions += JsonQuote(name);
   }
   subscriptions += "]";
   const auto number = [](uint64_t value) { return std::to_string(value); };
   return LocalResponse::Json(
-      200, "{\"plugin\":" + JsonQuote(parts_.plugin.ShortName()) +
-               ",\"running\":" + (parts_.plugin.Running() ? "true" : "false") +
-               ",\"subscriptions\":" + subscriptions +
-               ",\"pendingCallbacks\":" + number(parts_.plugin.PendingCallbacks()) +
+      200, "{\"plugin\":" + JsonQuote(plugin.ShortName()) + ",\"running\":" +
+               (plugin.Running() ? "true" : "false") + ",\"subscriptions\":" + subscriptions +
+               ",\"pendingCallbacks\":" + number(plugin.PendingCallbacks()) +
                ",\"eventClients\":" + number(parts_.events.ListenerCount()) +
                ",\"memory\":{\"liveBytes\":" + number(memory.bytesAllocated - memory.bytesFreed) +
                ",\"liveBlocks\":" + number(memory.allocations - memory.frees) +

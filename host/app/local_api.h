@@ -15,12 +15,14 @@
 #pragma once
 
 #include <functional>
+#include <memory>
+#include <mutex>
 #include <string>
 
+#include "rest/published_routes.h"
 #include "server/access_guard.h"
 #include "server/http_server.h"
 #include "server/page_files.h"
-#include "session/function_routes.h"
 #include "session/plugin_session.h"
 #include "session/resource_store.h"
 #include "session/telemetry_log.h"
@@ -32,7 +34,7 @@ class EventHub;
 struct LocalApiParts {
   const AccessGuard& guard;
   ResourceStore& resources;
-  PluginSession& plugin;
+  PluginSession& plugin;  // the first plug-in served; SetPlugin changes it
   EventHub& events;
   const TelemetryLog& telemetry;
   // Routes an event to the plug-in's subscriptions and the local clients;
@@ -50,17 +52,32 @@ class LocalApi : public HttpService {
   Admission Admit(const LocalRequest& head) override;
   void Handle(LocalRequest request, Responder respond) override;
 
+  // Serves `plugin` (which must outlive this object) from now on, with its
+  // routes and OpenAPI document; requests in progress finish with the one
+  // they began with. Any thread.
+  void SetPlugin(PluginSession& plugin, std::string openApiJson);
+
  private:
+  // What the API serves of one plug-in session, replaced as a whole.
+  struct PluginView {
+    PluginSession& session;
+    FunctionRoutes routes;
+    std::string openApiJson;
+  };
+  [[nodiscard]] std::shared_ptr<const PluginView> View() const;
+
   [[nodiscard]] bool IsDocsAsset(std::string_view path) const;
   LocalResponse Index() const;
   LocalResponse Docs(std::string_view path) const;
   LocalResponse Status() const;
   LocalResponse Resources(const LocalRequest& request, std::string_view uri);
   LocalResponse InjectLcds(const LocalRequest& request);
-  void CallPlugin(LocalRequest request, const FunctionTableRecord& function, Responder respond);
+  void CallPlugin(PluginSession& plugin, LocalRequest request, const FunctionTableRecord& function,
+                  Responder respond);
 
   LocalApiParts parts_;
-  FunctionRoutes routes_;
+  mutable std::mutex viewMutex_;
+  std::shared_ptr<const PluginView> view_;
   PageFiles page_;
 };
 

@@ -10,6 +10,11 @@ namespace Tesk::DevHost {
 
 inline constexpr char kResourceEventName[] = "OnJsonApiEvent";
 inline constexpr char kLcdsEventName[] = "OnLcdsEvent";
+// The host's own events to its clients (never to the plug-in): a watched
+// plug-in library was loaded again ({"path", "plugin", "version",
+// "functions"}), or failed to ({"path", "error"}).
+inline constexpr char kPluginReloadedEventName[] = "OnHostPluginReloaded";
+inline constexpr char kPluginReloadFailedEventName[] = "OnHostPluginReloadFailed";
 
 // "OnJsonApiEvent" and the URI's non-empty segments joined with "_", keeping at
 // most 4 entries (6 when the first segment is "tav-platform-config"):

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "encoding/json_support.h"
-#include "session/function_routes.h"
+#include "rest/published_routes.h"
 
 namespace Tesk::DevHost {
 namespace {

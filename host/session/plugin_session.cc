@@ -1,16 +1,22 @@
 #include "session/plugin_session.h"
 
 #include <dlfcn.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <boost/asio/post.hpp>
 
 #include <algorithm>
+#include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <future>
 
 #include "encoding/json_support.h"
-#include "session/function_routes.h"
+#include "rest/published_routes.h"
+#include "rest/response_stream.h"
 #include "session/host_value_json.h"
 
 namespace Tesk::DevHost {
@@ -28,29 +34,49 @@ char* CopyText(std::string_view text) {
 
 std::string TextOrEmpty(const char* text) { return text != nullptr ? text : ""; }
 
-// Reads a streamed result to its end, as JSON text.
-std::string ReadStream(const ResponseRecord& response) {
-  std::string text;
-  if (response.streamSizeHint < (64u << 20)) text.reserve(response.streamSizeHint);
-  char buffer[4096];
-  for (;;) {
-    uint32_t size = sizeof buffer;
-    uint8_t more = 0;
-    if (response.streamRead(response.stream, buffer, &size, &more) == 0) break;
-    text.append(buffer, std::min<uint32_t>(size, sizeof buffer));
-    if (more == 0) break;
-  }
-  return text;
-}
-
 }  // namespace
 
-std::string LoadFunctionNameForLibrary(const std::string& libraryPath) {
-  std::string name = libraryPath.substr(libraryPath.find_last_of('/') + 1);
-  name = name.substr(0, name.find('.'));
-  if (name.size() > 7 && name.compare(0, 4, "ktx-") == 0 && name[6] == '-') name.erase(0, 7);
-  std::replace(name.begin(), name.end(), '-', '_');
-  return "load_" + name;
+LibraryCopies::~LibraryCopies() {
+  for (auto made = made_.rbegin(); made != made_.rend(); ++made) std::remove(made->c_str());
+}
+
+std::string LibraryCopies::Copy(const std::string& libraryPath, std::string& error) {
+  if (folder_.empty()) {
+    const char* tmp = std::getenv("TMPDIR");
+    std::string pattern =
+        std::string(tmp != nullptr && tmp[0] == '/' ? tmp : "/tmp") + "/ktx-host-plugins-XXXXXX";
+    if (mkdtemp(pattern.data()) == nullptr) {
+      error = "Cannot make a folder for the library's copies: " + std::string(strerror(errno));
+      return {};
+    }
+    folder_ = pattern;
+    made_.push_back(folder_);
+  }
+  // One folder per copy, so that the copy keeps the library's file name.
+  const std::string folder = folder_ + "/" + std::to_string(made_.size());
+  if (mkdir(folder.c_str(), 0700) != 0) {
+    error = "Cannot make " + folder + ": " + strerror(errno);
+    return {};
+  }
+  made_.push_back(folder);
+  const size_t slash = libraryPath.find_last_of('/');
+  const std::string copy =
+      folder + "/" + libraryPath.substr(slash == std::string::npos ? 0 : slash + 1);
+  std::ifstream from(libraryPath, std::ios::binary);
+  if (!from) {
+    error = "Cannot read " + libraryPath + ": " + strerror(errno);
+    return {};
+  }
+  {
+    std::ofstream to(copy, std::ios::binary | std::ios::trunc);
+    made_.push_back(copy);
+    to << from.rdbuf();
+    if (!to.flush()) {
+      error = "Cannot write " + copy;
+      return {};
+    }
+  }
+  return copy;
 }
 
 PluginSession::PluginSession(PluginHostServices& services)
@@ -76,6 +102,10 @@ void PluginSession::RunAndWait(const std::function<void()>& task) {
 }
 
 bool PluginSession::Start(const std::string& libraryPath, std::string& error) {
+  return Open(libraryPath, error) && Begin(error);
+}
+
+bool PluginSession::Open(const std::string& libraryPath, std::string& error) {
   // Kept mapped after dlclose, until the process ends: the plug-in's
   // process-wide state (its page pool, its tracing registrations) is made to
   // outlive every plug-in object and is only released with the process.
@@ -85,28 +115,42 @@ bool PluginSession::Start(const std::string& libraryPath, std::string& error) {
     return false;
   }
   const std::string exportName = LoadFunctionNameForLibrary(libraryPath);
-  auto load = reinterpret_cast<PluginLoadFunction>(dlsym(library_, exportName.c_str()));
-  if (load == nullptr) {
+  load_ = reinterpret_cast<PluginLoadFunction>(dlsym(library_, exportName.c_str()));
+  if (load_ == nullptr) {
     error = "The library exports no " + exportName;
+    return false;
+  }
+  return true;
+}
+
+bool PluginSession::Begin(std::string& error) {
+  if (load_ == nullptr) {
+    error = "No library was opened";
     return false;
   }
   interface_.session = this;
   interface_.table = {&ApiRequest, &HttpRequest, &SendEvent, &Subscribe, &Unsubscribe,
                       &Schedule,   &Yield,       &WaitStart, &WaitEnd,   &Log};
   hostServices_ = {&interface_.table, kPluginHandle};
+  bool initialized = false;
   RunAndWait([&] {
     record_ = PluginLoadInfo{18, 0, 0, nullptr, nullptr, nullptr, nullptr};
-    load(&record_);
+    load_(&record_);
     if (record_.entryPoints == nullptr || record_.plugin == nullptr) {
       error = "The plug-in did not fill its load record";
       return;
     }
-    running_ = true;
-    if (record_.entryPoints->initialize(record_.plugin, &hostServices_) == 0) {
-      error = "The plug-in's Initialize answered false";
+    {
+      // Copied: the plug-in's text goes with its object at Shutdown.
+      std::lock_guard<std::mutex> guard(mutex_);
+      shortName_ = TextOrEmpty(record_.shortName);
     }
+    running_ = true;
+    initialized = record_.entryPoints->initialize(record_.plugin, &hostServices_) != 0;
+    if (!initialized) error = "The plug-in's Initialize answered false";
   });
-  return error.empty();
+  if (running_ && !initialized) Stop();
+  return initialized;
 }
 
 void PluginSession::Stop() {
@@ -126,7 +170,10 @@ void PluginSession::Stop() {
   });
 }
 
-std::string PluginSession::ShortName() const { return TextOrEmpty(record_.shortName); }
+std::string PluginSession::ShortName() const {
+  std::lock_guard<std::mutex> guard(mutex_);
+  return shortName_;
+}
 
 bool PluginSession::Running() const { return running_; }
 
@@ -176,7 +223,7 @@ PluginReply PluginSession::CallOnPluginThread(const FunctionTableRecord& functio
     reply.error = TextOrEmpty(response.errorText);
   } else if (response.streamRead != nullptr) {
     // The plug-in's own JSON text: only its strings can hold non-ASCII bytes.
-    reply.valueJson = ValidUtf8(ReadStream(response));
+    reply.valueJson = ValidUtf8(ReadStreamText(response));
   } else {
     reply.valueJson = HostValueToJson(response.result);
   }

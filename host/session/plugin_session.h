@@ -27,16 +27,12 @@
 #include <utility>
 #include <vector>
 
+#include "host-abi/load_function_name.h"
 #include "host-abi/plugin_records.h"
 #include "server/http_message.h"
 #include "session/http_client.h"
 
 namespace Tesk::DevHost {
-
-// "ktx-be-tav-personalized-offers.so" gives "load_tav_personalized_offers":
-// "load_" and the short name (the file name without directory, the
-// "ktx-xx-" prefix and the extension) with every "-" written "_".
-[[nodiscard]] std::string LoadFunctionNameForLibrary(const std::string& libraryPath);
 
 // What the plug-in's requests and events reach outside the session. Called on
 // the plug-in thread (PrintLog on any thread); none may wait for the plug-in.
@@ -80,6 +76,27 @@ struct PluginReply {
   std::vector<HttpField> headers;
 };
 
+// Private copies of plug-in libraries, one per load, in a folder of their own
+// (mode 0700) under $TMPDIR or /tmp: a build may then replace the library
+// while a copy is loaded. Each copy keeps the library's file name, which names
+// its export, and stays on disk until this object goes: a copy removed while
+// loaded could free its inode for the next copy, which the dynamic loader
+// would then take for the library it has already loaded.
+class LibraryCopies {
+ public:
+  LibraryCopies() = default;
+  ~LibraryCopies();
+  LibraryCopies(const LibraryCopies&) = delete;
+  LibraryCopies& operator=(const LibraryCopies&) = delete;
+
+  // The path of a new copy of `libraryPath`; empty with a reason on failure.
+  [[nodiscard]] std::string Copy(const std::string& libraryPath, std::string& error);
+
+ private:
+  std::string folder_;
+  std::vector<std::string> made_;  // files and folders, in the order made
+};
+
 class PluginSession {
  public:
   explicit PluginSession(PluginHostServices& services);
@@ -87,16 +104,25 @@ class PluginSession {
   PluginSession(const PluginSession&) = delete;
   PluginSession& operator=(const PluginSession&) = delete;
 
-  // Loads the library, calls its load export with API 18.0.0 and Initialize.
-  // Returns false with a reason when any step fails.
+  // Open and Begin: returns false with a reason when any step fails.
   bool Start(const std::string& libraryPath, std::string& error);
+  // Loads the library and finds its load export; nothing of the plug-in runs
+  // yet (its static initialisation aside).
+  bool Open(const std::string& libraryPath, std::string& error);
+  // Calls the load export with API 18.0.0 and Initialize. A plug-in whose
+  // Initialize answers false is shut down.
+  bool Begin(std::string& error);
   // Cancels every pending scheduled callback and runs Shutdown on the plug-in
   // thread. Nothing reaches the plug-in afterwards; its library stays mapped
   // until the process ends.
   void Stop();
 
-  // The function table and short name the plug-in published; valid until Stop.
-  [[nodiscard]] const FunctionTable* Functions() const { return record_.functionTable; }
+  // The function table the plug-in published while it runs; null before
+  // Begin and after Stop, when the table is gone with the plug-in object.
+  [[nodiscard]] const FunctionTable* Functions() const {
+    return running_ ? record_.functionTable : nullptr;
+  }
+  // The short name the plug-in published, kept after Stop.
   [[nodiscard]] std::string ShortName() const;
 
   // Calls the function's request callback on the plug-in thread; `done` gets
@@ -152,6 +178,7 @@ class PluginSession {
   std::thread thread_;
 
   void* library_ = nullptr;
+  PluginLoadFunction load_ = nullptr;
   PluginLoadInfo record_{};
   Interface interface_{};
   HostServices hostServices_{};
@@ -159,6 +186,7 @@ class PluginSession {
   uint32_t nextRequestId_ = 1;
 
   mutable std::mutex mutex_;
+  std::string shortName_;
   std::multimap<std::string, Subscription, std::less<>> subscriptions_;
   uint64_t nextTimer_ = 1;
   std::map<uint64_t, std::shared_ptr<boost::asio::steady_timer>> timers_;

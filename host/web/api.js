@@ -6,6 +6,9 @@ export const SESSION_URI = '/tav-login/v1/session';
 export const NAMESPACE_URI = '/tav-platform-config/v1/namespaces/PersonalizedOffers';
 export const FULFILMENT_CLASS = 'com.teskgames.platform.messaging.StoreFulfillmentNotification';
 
+// The host's events about the plug-in it watches.
+export const PLUGIN_EVENTS = ['OnHostPluginReloaded', 'OnHostPluginReloadFailed'];
+
 // A refusal as the host or the plug-in worded it, with its HTTP status.
 export class HostError extends Error {
   constructor(status, message) {
@@ -56,9 +59,14 @@ export class HostApi {
 
   // Every resource event (the plug-in's own and the host's resources), as
   // {uri, eventType, data}, until the page goes. `onState` hears "connected"
-  // and "reconnecting"; the browser reconnects by itself.
-  listen(onEvent, onState) {
-    const query = new URLSearchParams({ events: 'OnJsonApiEvent' });
+  // and "reconnecting"; the browser reconnects by itself. `onPlugin` hears
+  // the host's reloads of a watched plug-in (ktx-host --watch) as
+  // (name, payload): {path, plugin, version, functions} after a reload,
+  // {path, error} when the new library failed.
+  listen(onEvent, onState, onPlugin = () => {}) {
+    const query = new URLSearchParams({
+      events: ['OnJsonApiEvent', ...PLUGIN_EVENTS].join(','),
+    });
     if (this.token) query.set('token', this.token);
     const source = new EventSource(`/events?${query}`);
     source.addEventListener('open', () => onState('connected'));
@@ -66,6 +74,9 @@ export class HostApi {
     source.addEventListener('OnJsonApiEvent', (message) => {
       onEvent(JSON.parse(message.data), Number(message.lastEventId));
     });
+    for (const name of PLUGIN_EVENTS) {
+      source.addEventListener(name, (message) => onPlugin(name, JSON.parse(message.data)));
+    }
     return source;
   }
 }

@@ -207,10 +207,23 @@ function onEvent(event, id) {
   }
 }
 
+// A watched plug-in was loaded again: its routes may have changed, and it
+// starts from the host's resources, so everything is read again.
+function onPlugin(name, payload) {
+  const time = new Date().toLocaleTimeString();
+  const reloaded = name === 'OnHostPluginReloaded';
+  $('plugin').textContent = reloaded
+    ? `reloaded${payload.version ? ` ${payload.version}` : ''} at ${time}`
+    : `reload failed at ${time}: ${payload.error}`;
+  $('plugin').className = `flag ${reloaded ? 'on' : 'off'}`;
+  $('event-log').prepend(el('li', {}, el('time', {}, time), ' ', el('code', {}, name), ` ${payload.path}`));
+  if (reloaded) reload();
+}
+
 api.listen(onEvent, (state) => {
   $('live').textContent = state;
   $('live').className = `flag ${state === 'connected' ? 'on' : 'off'}`;
-});
+}, onPlugin);
 setUpOperatorPanel(api, {
   themed: () => page.themed === true,
   namespace: () => page.namespace,

@@ -92,6 +92,17 @@ struct UtcCalendarTime {
 // Writes a NUL-terminated text to the debugger's output (no-op on Linux).
 void DebuggerOutput(const char* text);
 
+// --- Shared libraries ------------------------------------------------------------
+
+// Loads the shared library at `path` (dlopen with RTLD_NOW | RTLD_LOCAL, or
+// LoadLibrary). `keepMapped`: it stays in memory after CloseLibrary (on
+// Windows a DLL is freed when its last reference goes). Null on failure, with
+// the system's reason in `error`.
+[[nodiscard]] void* OpenLibrary(const std::string& path, bool keepMapped, std::string& error);
+// The address of an exported symbol, or null.
+[[nodiscard]] void* LibrarySymbol(void* library, const char* name);
+void CloseLibrary(void* library);
+
 // Ends the process at once, without running exit handlers or destructors
 // (buffered standard streams are flushed first).
 [[noreturn]] void EndProcessNow();

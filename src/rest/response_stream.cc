@@ -1,5 +1,6 @@
 #include "rest/response_stream.h"
 
+#include <algorithm>
 #include <array>
 #include <new>
 #include <stdexcept>
@@ -59,6 +60,20 @@ void YieldToHost(HostOperations& host) {
   host.WaitStart("Wait: yield", 0);
   host.Yield();
   host.WaitEnd();
+}
+
+std::string ReadStreamText(const ResponseRecord& response) {
+  std::string text;
+  if (response.streamSizeHint < (64u << 20)) text.reserve(response.streamSizeHint);
+  char buffer[kStreamChunkSize];
+  while (response.streamRead != nullptr) {
+    uint32_t size = sizeof buffer;
+    uint8_t more = 0;
+    if (response.streamRead(response.stream, buffer, &size, &more) == 0) break;
+    text.append(buffer, std::min<uint32_t>(size, sizeof buffer));
+    if (more == 0) break;
+  }
+  return text;
 }
 
 }  // namespace Tesk

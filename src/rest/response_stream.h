@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 #include "binding/binding_property.h"
 #include "host-abi/host_operations.h"
@@ -28,5 +29,10 @@ inline constexpr uint32_t kStreamChunkSize = 4096;
 // The host's yield between two reads: wait start "Wait: yield" with flag 0,
 // yield, wait end.
 void YieldToHost(HostOperations& host);
+
+// On a host's side: the text of the stream of a plug-in's response, read to
+// its end (or to the first failed read) without yielding; a size hint under
+// 64 MiB is reserved at once. Does not release the stream.
+[[nodiscard]] std::string ReadStreamText(const ResponseRecord& response);
 
 }  // namespace Tesk

@@ -10,7 +10,7 @@
 #include "binding/binding_registry.h"
 #include "binding_values.h"
 #include "diagnostics/sdk_allocator.h"
-#include "support/host_value_text.h"
+#include "testing/host_value_text.h"
 
 namespace Tesk {
 namespace {

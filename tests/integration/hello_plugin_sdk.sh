@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # The SDK as a plug-in author gets it: installs the build into a scratch
-# prefix, builds examples/hello-plugin out of tree against the installed
-# package, runs it in the installed ktx-host and calls it as its README does:
-# both routes, the observed resource, the event on the event stream.
+# prefix, builds examples/hello-plugin and its test out of tree against the
+# installed package, runs the test with ctest (the installed test kit), runs
+# the plug-in in the installed ktx-host and calls it as its README does: both
+# routes, the observed resource, the event on the event stream.
 #
 # Usage: hello_plugin_sdk.sh <cmake> <build dir> <example dir> <scratch dir> [example cmake args...]
 set -euo pipefail
@@ -36,6 +37,9 @@ prefix=$scratch/prefix
   cat "$scratch/build.log"
   fail "build the example"
 }
+"$(dirname "$cmake")/ctest" --test-dir "$scratch/hello" --output-on-failure \
+  >"$scratch/ctest.log" 2>&1 || { cat "$scratch/ctest.log"; fail "the example's own test"; }
+grep -q '100% tests passed' "$scratch/ctest.log" || { cat "$scratch/ctest.log"; fail "the example's test ran no test"; }
 plugin=$scratch/hello/ktx-be-hello.so
 exports=$(nm -D --defined-only "$plugin" | awk '{print $3}')
 [ "$exports" = load_hello ] || fail "the plug-in exports [$exports], not only load_hello"

@@ -5,8 +5,7 @@
 #include "binding/binding_property.h"
 #include "codecs/json.h"
 #include "plugin/event_names.h"
-#include "rest/function_names.h"
-#include "rest/http_method.h"
+#include "support/plugin_library_path.h"
 
 namespace Tesk::Testing {
 namespace {
@@ -35,11 +34,6 @@ HttpAnswer Json(std::string body, uint32_t status = 200) {
   return HttpAnswer{0, status, {{"content-type", "application/json"}}, std::move(body)};
 }
 
-TestValue ResourceEventValue(const std::string& uri, const char* type, const TestValue& data) {
-  return TestValue::Structure(
-      {{"uri", TestValue::String(uri)}, {"eventType", TestValue::String(type)}, {"data", data}});
-}
-
 }  // namespace
 
 // The library stays mapped: these tests drive the feature, not unloading, and
@@ -61,12 +55,9 @@ void OffersWorld::Load(bool start) {
   }
 }
 
+// The resources the host holds are answered before this is asked.
 ApiAnswer OffersWorld::AnswerApi(const ApiCall& call) {
-  if (call.method == 2) {
-    const auto resource = resources_.find(call.url);
-    if (resource != resources_.end()) return ApiAnswer::Value(resource->second);
-    return ApiAnswer::Failure("Resource not found", 404);
-  }
+  if (call.method == 2) return ApiAnswer::Failure("Resource not found", 404);
   if (call.method == 6 && call.url.starts_with("/telemetry/v1/events/")) {
     return ApiAnswer::Value(TestValue());
   }
@@ -129,22 +120,6 @@ HttpAnswer OffersWorld::AnswerHttp(const HttpCall& call) {
   return Json("{\"message\":\"no such endpoint\"}", 404);
 }
 
-void OffersWorld::SetResource(const std::string& uri, const TestValue& value) {
-  const bool existed = resources_.contains(uri);
-  resources_[uri] = value;
-  if (host_.IsRunning()) {
-    host_.DeliverEvent(EventNameForResource(uri),
-                       ResourceEventValue(uri, existed ? "Update" : "Create", value));
-  }
-}
-
-void OffersWorld::DeleteResource(const std::string& uri) {
-  resources_.erase(uri);
-  if (host_.IsRunning()) {
-    host_.DeliverEvent(EventNameForResource(uri), ResourceEventValue(uri, "Delete", TestValue()));
-  }
-}
-
 TestValue OffersWorld::Session(uint64_t player, const std::string& idToken, const char* state) {
   return TestValue::Structure({{"state", TestValue::String(state)},
                                {"summonerId", TestValue::Unsigned(player)},
@@ -172,44 +147,18 @@ void OffersWorld::SetUpPlayer(uint64_t player, const std::string& idToken) {
               TestValue::Bool(true));
 }
 
-std::string RouteFunction(uint32_t method, const std::string& url) {
-  const std::string prefix = "/tav-personalized-offers/v1/offers/";
-  std::string templateText = url.substr(0, url.find('?'));
-  for (const char* action : {"/reveal", "/purchase"}) {
-    // "/offers/<id>/reveal", not "/offers/reveal".
-    if (templateText.starts_with(prefix) && templateText.ends_with(action) &&
-        templateText.size() > prefix.size() + std::string(action).size()) {
-      templateText = prefix + "{id}" + action;
-    }
-  }
-  return DeriveFunctionName(HttpMethodName(HttpMethodFromCode(method)), templateText);
-}
-
-FunctionReply OffersWorld::Call(uint32_t method, const std::string& url,
-                                std::optional<std::string> body) {
-  FunctionRequest request;
-  request.method = method;
-  request.url = url;
-  request.body = std::move(body);
-  return host_.CallFunction(RouteFunction(method, url), request);
-}
-
-FunctionReply OffersWorld::Get(const std::string& url) { return Call(2, url, std::nullopt); }
+FunctionReply OffersWorld::Get(const std::string& url) { return host_.Get(url).reply; }
 
 FunctionReply OffersWorld::Post(const std::string& url, std::optional<std::string> body) {
-  return Call(6, url, std::move(body));
+  return host_.Request({.method = "POST", .url = url, .body = std::move(body)}).reply;
 }
 
 void OffersWorld::Fulfil(const char* inventoryType, const TestValue& data) {
   const std::string type = "com.teskgames.platform.messaging.StoreFulfillmentNotification";
-  host_.DeliverEvent(
-      EventNameForLcdsType(type),
-      TestValue::Structure(
-          {{"clientId", TestValue::String("client")},
-           {"subtopic", TestValue::String("store")},
-           {"typeName", TestValue::String(type)},
-           {"body", TestValue::Structure(
-                        {{"inventoryType", TestValue::String(inventoryType)}, {"data", data}})}}));
+  host_.DeliverLcdsMessage(
+      type,
+      TestValue::Structure({{"inventoryType", TestValue::String(inventoryType)}, {"data", data}}),
+      "client", "store");
   host_.RunScheduledCallbacks();
 }
 

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "support/test_host.h"
+#include "testing/test_host.h"
 
 namespace Tesk::Testing {
 
@@ -55,11 +55,11 @@ class OffersWorld {
   TestHost& Host() { return host_; }
   ScriptedOffersService& Service() { return service_; }
 
-  // Resources the plug-in reads (GET) and observes. Setting one while the
-  // plug-in runs delivers its resource event (Create the first time, Update
-  // after); deleting it delivers Delete.
-  void SetResource(const std::string& uri, const TestValue& value);
-  void DeleteResource(const std::string& uri);
+  // Resources the plug-in reads (GET) and observes, held by the test host.
+  void SetResource(const std::string& uri, const TestValue& value) {
+    host_.SetResource(uri, value);
+  }
+  void DeleteResource(const std::string& uri) { host_.DeleteResource(uri); }
   // A ready login session of player `player` with its id token.
   static TestValue Session(uint64_t player, const std::string& idToken,
                            const char* state = "SUCCEEDED");
@@ -68,7 +68,7 @@ class OffersWorld {
   // Session, locale, namespace and HubEnabled key of a logged-in player.
   void SetUpPlayer(uint64_t player = 1, const std::string& idToken = "id-token-1");
 
-  // A request through the plug-in's function table.
+  // A request through the plug-in's function table, routed as a host routes it.
   FunctionReply Get(const std::string& url);
   FunctionReply Post(const std::string& url, std::optional<std::string> body = std::nullopt);
   // An LCDS store fulfilment notification, delivered and run.
@@ -81,15 +81,9 @@ class OffersWorld {
  private:
   ApiAnswer AnswerApi(const ApiCall& call);
   HttpAnswer AnswerHttp(const HttpCall& call);
-  FunctionReply Call(uint32_t method, const std::string& url, std::optional<std::string> body);
 
   TestHost host_;
   ScriptedOffersService service_;
-  std::map<std::string, TestValue> resources_;
 };
-
-// The function of a route: "GET /tav-personalized-offers/v1/status" gives
-// GetTavPersonalizedOffersV1Status; path values are matched by the plug-in.
-[[nodiscard]] std::string RouteFunction(uint32_t method, const std::string& url);
 
 }  // namespace Tesk::Testing

@@ -8,7 +8,7 @@
 
 #include "plugin/plugin_loader.h"
 #include "rest/route_declaration.h"
-#include "support/test_host.h"
+#include "testing/test_host.h"
 
 namespace Tesk {
 namespace {

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "plugin/plugin_loader.h"
-#include "support/test_host.h"
+#include "testing/test_host.h"
 
 namespace Tesk {
 namespace {

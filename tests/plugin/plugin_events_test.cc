@@ -12,7 +12,7 @@
 #include "diagnostics/log_types.h"
 #include "plugin/event_names.h"
 #include "plugin/plugin_loader.h"
-#include "support/test_host.h"
+#include "testing/test_host.h"
 
 namespace Tesk {
 namespace {

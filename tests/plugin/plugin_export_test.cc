@@ -9,7 +9,8 @@
 #include <vector>
 
 #include "support/binary_exports.h"
-#include "support/test_host.h"
+#include "support/plugin_library_path.h"
+#include "testing/test_host.h"
 
 #if !defined(_WIN32)
 #include <sys/mman.h>
@@ -60,7 +61,7 @@ TEST(PluginLoad, CompatibleHostReadsThePluginVersionAndNames) {
   for (const HostVersion& version : kCompatibleHosts) {
     SCOPED_TRACE(std::to_string(version.major) + "." + std::to_string(version.minor) + "." +
                  std::to_string(version.patch));
-    TestHost host;
+    TestHost host{PluginLibraryPath()};
     ASSERT_TRUE(host.Library()->IsLoaded()) << host.Library()->Error();
     ASSERT_TRUE(host.Load(version.major, version.minor, version.patch));
     // Fields copied out of the packed record before comparing: gtest binds
@@ -86,7 +87,7 @@ TEST(PluginLoad, CompatibleHostReadsThePluginVersionAndNames) {
 }
 
 TEST(PluginLoad, InitializeAndShutdownThroughTheEntryPoints) {
-  TestHost host;
+  TestHost host{PluginLibraryPath()};
   ASSERT_TRUE(host.Load());
   EXPECT_TRUE(host.Initialize());
   host.Shutdown();
@@ -135,7 +136,7 @@ TEST(PluginLoadDeathTest, IncompatibleHostEndsInTheFatalReport) {
 }
 
 TEST(PluginMemoryStatistics, CountThePluginsAllocationsAndNotTheHosts) {
-  TestHost host;
+  TestHost host{PluginLibraryPath()};
   ASSERT_TRUE(host.Load());
   const MemoryStatistics afterLoad = host.ReadMemoryStatistics();
   EXPECT_GT(afterLoad.allocations, 0u);

@@ -10,7 +10,7 @@
 
 #include "diagnostics/log_manager.h"
 #include "plugin/plugin_loader.h"
-#include "support/test_host.h"
+#include "testing/test_host.h"
 
 namespace Tesk {
 namespace {

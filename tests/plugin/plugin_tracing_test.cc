@@ -10,7 +10,8 @@
 
 #include "platform/platform.h"
 #include "platform/trace_session.h"
-#include "support/loaded_library.h"
+#include "support/plugin_library_path.h"
+#include "testing/loaded_library.h"
 
 namespace Tesk::Testing {
 namespace {

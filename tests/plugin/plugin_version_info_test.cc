@@ -7,13 +7,14 @@
 #include <string>
 
 #include "support/embedded_version.h"
-#include "support/test_host.h"
+#include "support/plugin_library_path.h"
+#include "testing/test_host.h"
 
 namespace Tesk::Testing {
 namespace {
 
 TEST(PluginLibraryVersion, FileCarriesTheVersionTheCodeReports) {
-  TestHost host;
+  TestHost host{PluginLibraryPath()};
   ASSERT_TRUE(host.Load());
   // Copied out of the packed record: gtest binds references to what it prints.
   const PluginLoadInfo& record = host.LoadRecord();

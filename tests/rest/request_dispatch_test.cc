@@ -11,7 +11,7 @@
 #include "binding/binding_call_result.h"
 #include "binding/binding_registry.h"
 #include "rest/response_record.h"
-#include "support/host_value_text.h"
+#include "testing/host_value_text.h"
 
 namespace Tesk {
 namespace {

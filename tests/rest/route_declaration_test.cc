@@ -10,7 +10,7 @@
 #include "diagnostics/sdk_allocator.h"
 #include "rest/request_dispatch.h"
 #include "rest/response_record.h"
-#include "support/host_value_text.h"
+#include "testing/host_value_text.h"
 
 namespace Tesk {
 namespace {

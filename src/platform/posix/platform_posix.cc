@@ -5,6 +5,7 @@
 
 #include "platform/platform.h"
 
+#include <dlfcn.h>
 #include <malloc.h>
 #include <pthread.h>
 #include <sys/mman.h>
@@ -89,6 +90,23 @@ std::string ExecutablePath() {
 uint32_t CurrentThreadId() { return static_cast<uint32_t>(gettid()); }
 
 void DebuggerOutput(const char*) {}
+
+void* OpenLibrary(const std::string& path, bool keepMapped, std::string& error) {
+  void* library = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL | (keepMapped ? RTLD_NODELETE : 0));
+  if (library == nullptr) {
+    const char* reason = dlerror();
+    error = reason != nullptr ? reason : "dlopen failed";
+  }
+  return library;
+}
+
+void* LibrarySymbol(void* library, const char* name) {
+  return library != nullptr ? dlsym(library, name) : nullptr;
+}
+
+void CloseLibrary(void* library) {
+  if (library != nullptr) dlclose(library);
+}
 
 void EndProcessNow() {
   std::fflush(nullptr);

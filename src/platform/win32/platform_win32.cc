@@ -6,6 +6,7 @@
 
 #include <cstdio>
 #include <new>
+#include <string>
 
 namespace Tesk::Platform {
 
@@ -66,6 +67,21 @@ std::string ExecutablePath() {
 uint32_t CurrentThreadId() { return GetCurrentThreadId(); }
 
 void DebuggerOutput(const char* text) { OutputDebugStringA(text); }
+
+void* OpenLibrary(const std::string& path, bool, std::string& error) {
+  HMODULE library = LoadLibraryA(path.c_str());
+  if (library == nullptr) error = "LoadLibrary failed with error " + std::to_string(GetLastError());
+  return reinterpret_cast<void*>(library);
+}
+
+void* LibrarySymbol(void* library, const char* name) {
+  if (library == nullptr) return nullptr;
+  return reinterpret_cast<void*>(GetProcAddress(static_cast<HMODULE>(library), name));
+}
+
+void CloseLibrary(void* library) {
+  if (library != nullptr) FreeLibrary(static_cast<HMODULE>(library));
+}
 
 void EndProcessNow() {
   // The C runtime may buffer standard error when it is a pipe: the last words

@@ -6,6 +6,11 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <thread>
 #include <vector>
@@ -182,6 +187,63 @@ TEST(HostProgram, RefusesAPluginItCannotLoad) {
   EXPECT_FALSE(host.Start({"--plugin", BuiltFile("no-such-plugin.so")}));
   EXPECT_EQ(host.Stop(), 1);
   EXPECT_NE(host.Output().find("no-such-plugin.so"), std::string::npos) << host.Output();
+}
+
+// A watched plug-in is loaded again when its file changes, from a private
+// copy, keeping the host's resources and clients; a file that is no library
+// is reported and leaves the running plug-in serving.
+TEST(HostProgram, WatchReloadsAChangedPluginAndKeepsResourcesAndClients) {
+  std::string folder = ::testing::TempDir() + "ktx-watch-XXXXXX";
+  ASSERT_NE(mkdtemp(folder.data()), nullptr);
+  const std::string watched = folder + "/" + kTestPlugin;
+  // Written beside it and renamed over it, as an install step replaces a file.
+  const auto replace = [&](const std::string& content) {
+    const std::string next = watched + ".next";
+    std::ofstream(next, std::ios::binary | std::ios::trunc) << content;
+    ASSERT_EQ(std::rename(next.c_str(), watched.c_str()), 0);
+  };
+  const auto read = [](const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  };
+  replace(read(BuiltFile(kTestPlugin)));
+
+  HostProcess host;
+  ASSERT_TRUE(host.Start({"--watch", "--log-level", "3", "--plugin", watched})) << host.Output();
+  ASSERT_EQ(host.Send("PUT", "/host/v1/resources/kept/v1/thing", {}, R"({"n":1})").status, 201u);
+  auto stream = OpenEventStream(host, "&events=OnHostPluginReloaded,OnHostPluginReloadFailed");
+  RawConnection socket(host.Port());
+  ASSERT_TRUE(socket.UpgradeToWebSocket("/ws", host.Token())) << socket.Received();
+  ASSERT_TRUE(socket.SendWebSocketText(R"({"subscribe":["OnHostPluginReloaded"]})"));
+  EXPECT_EQ(socket.ReadWebSocketText(kEventWait), R"({"subscribed":["OnHostPluginReloaded"]})");
+  EXPECT_EQ(host.Send("GET", "/host-test/v1/variant").status, 404u);
+
+  replace(read(BuiltFile("variant/" + std::string(kTestPlugin))));
+  EXPECT_TRUE(stream->ReadUntil(
+      "event: OnHostPluginReloaded\ndata: {\"path\":" + DevHost::JsonQuote(watched) +
+          ",\"plugin\":\"host-test-routes\"",
+      kEventWait))
+      << stream->Received() << host.Output();
+  const std::string pushed = socket.ReadWebSocketText(kEventWait);
+  EXPECT_NE(pushed.find(R"("name":"OnHostPluginReloaded","payload":{"path":)"), std::string::npos)
+      << pushed;
+  const IncomingResponse variant = host.Send("GET", "/host-test/v1/variant");
+  EXPECT_EQ(variant.status, 200u);
+  EXPECT_EQ(variant.body, "\"rebuilt\"");
+  EXPECT_NE(host.Send("GET", "/openapi.json").body.find("/host-test/v1/variant"),
+            std::string::npos);
+  EXPECT_EQ(host.Send("GET", "/host/v1/resources/kept/v1/thing").body, R"({"n":1})");
+  // The new plug-in started with the host's resources: its session read works.
+  EXPECT_EQ(host.Send("GET", "/host-test/v1/session").status, 200u);
+
+  replace("this is not a shared library\n");
+  EXPECT_TRUE(stream->ReadUntil("event: OnHostPluginReloadFailed\n", kEventWait))
+      << stream->Received() << host.Output();
+  EXPECT_EQ(host.Send("GET", "/host-test/v1/variant").body, "\"rebuilt\"");
+  EXPECT_EQ(host.Send("GET", "/host/v1/status").status, 200u);
+  EXPECT_NE(host.Output().find("failed"), std::string::npos) << host.Output();
+  EXPECT_EQ(host.Stop(), 0) << host.Output();
+  std::filesystem::remove_all(folder);
 }
 
 class HostWithTestPlugin : public ::testing::Test {

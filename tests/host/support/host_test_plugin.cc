@@ -122,6 +122,12 @@ class HostTestPlugin : public Tesk::PluginBase {
                  })
         .BodyArgument<HostTestEvent>("event");
     DeclareRoute(registry, HttpMethod::Get, "/host-test/v1/received", [this] { return received_; });
+#if defined(KTX_HOST_TEST_VARIANT)
+    // The rebuilt library that --watch loads in place of the first.
+    DeclareRoute(registry, HttpMethod::Get, "/host-test/v1/variant", [] {
+      return std::string("rebuilt");
+    }).SetDescription("Only in the rebuilt variant");
+#endif
   }
 
   bool Start() override {

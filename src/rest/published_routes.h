@@ -1,8 +1,8 @@
-// FunctionRoutes: finds the plug-in's published function for a request by its
-// method and path, as the plug-in's own matcher will check it: "{name}" takes
-// one path segment (possibly empty), "{+name}" any text, "{#name}" a "#" and
-// any text; among several matches the one that captured the least text wins,
-// the earlier one a tie, and a template without placeholders wins at once.
+// FunctionRoutes: routing on a host's side. Finds a plug-in's published
+// function for a request by its method and path, as the plug-in's own matcher
+// will check it: "{name}" takes one path segment (possibly empty), "{+name}"
+// any text, "{#name}" a "#" and any text; among several matches the one that captured the least
+// text wins, the earlier one a tie, and a template without placeholders wins at once.
 #pragma once
 
 #include <cstdint>
@@ -12,7 +12,7 @@
 
 #include "host-abi/plugin_records.h"
 
-namespace Tesk::DevHost {
+namespace Tesk {
 
 // Method codes of the host's request records: 1 DELETE, 2 GET, 3 HEAD,
 // 4 OPTIONS, 5 PATCH, 6 POST, 7 PUT, 8 any other method (named beside it).
@@ -53,4 +53,4 @@ class FunctionRoutes {
   std::vector<Route> routes_;
 };
 
-}  // namespace Tesk::DevHost
+}  // namespace Tesk

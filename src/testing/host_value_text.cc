@@ -1,8 +1,12 @@
-#include "support/host_value_text.h"
+#include "testing/host_value_text.h"
 
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <stdexcept>
+
+#include "binding/host_value_conversion.h"
+#include "codecs/json.h"
 
 namespace Tesk::Testing {
 namespace {
@@ -81,6 +85,58 @@ TestValue TestValue::Structure(std::vector<std::pair<std::string, TestValue>> me
   return v;
 }
 
+TestValue TestValue::FromHostValue(const HostValue& value) {
+  switch (static_cast<HostValueTag>(value.tag)) {
+    case HostValueTag::Bool:
+      return Bool(value.boolean != 0);
+    case HostValueTag::Signed:
+      return Signed(value.signedValue);
+    case HostValueTag::Unsigned:
+      return Unsigned(value.unsignedValue);
+    case HostValueTag::Float:
+      return Float(value.floatValue);
+    case HostValueTag::String:
+    case HostValueTag::OwnedString:
+      return String(value.string.text != nullptr
+                        ? std::string(value.string.text, value.string.length)
+                        : std::string());
+    case HostValueTag::Blob:
+    case HostValueTag::OwnedBlob:
+      return Blob(
+          value.blob.bytes != nullptr
+              ? std::string(reinterpret_cast<const char*>(value.blob.bytes), value.blob.length)
+              : std::string());
+    case HostValueTag::Collection: {
+      std::vector<TestValue> items;
+      for (uint32_t i = 0; value.collection.items != nullptr && i < value.collection.count; ++i) {
+        items.push_back(FromHostValue(value.collection.items[i]));
+      }
+      return Collection(std::move(items));
+    }
+    case HostValueTag::Structure: {
+      std::vector<std::pair<std::string, TestValue>> members;
+      for (uint32_t i = 0; value.structure.members != nullptr && i < value.structure.count; ++i) {
+        const HostValueMember& member = value.structure.members[i];
+        members.emplace_back(member.name != nullptr ? member.name : "",
+                             FromHostValue(member.value));
+      }
+      return Structure(std::move(members));
+    }
+    case HostValueTag::Empty:
+      break;
+  }
+  return TestValue();
+}
+
+TestValue TestValue::FromJson(std::string_view json) {
+  const BindingResult read = ParseJson(json);
+  if (!read.ok) throw std::invalid_argument(read.ErrorText());
+  HostValue value = Tesk::ToHostValue(read.value, nullptr);
+  TestValue copy = FromHostValue(value);
+  Tesk::ReleaseHostValue(value);
+  return copy;
+}
+
 HostValue TestValue::ToHostValue() const {
   HostValue value{};
   value.tag = static_cast<uint32_t>(tag_);
@@ -144,7 +200,7 @@ void ReleaseHostValue(HostValue& value) {
       break;
     case HostValueTag::Collection:
       for (uint32_t i = 0; i < value.collection.count; ++i) {
-        ReleaseHostValue(value.collection.items[i]);
+        Testing::ReleaseHostValue(value.collection.items[i]);
       }
       std::free(value.collection.items);
       break;
@@ -152,7 +208,7 @@ void ReleaseHostValue(HostValue& value) {
       for (uint32_t i = 0; i < value.structure.count; ++i) {
         HostValueMember& member = value.structure.members[i];
         if (member.nameOwned != 0) std::free(const_cast<char*>(member.name));
-        ReleaseHostValue(member.value);
+        Testing::ReleaseHostValue(member.value);
       }
       std::free(value.structure.members);
       break;
@@ -215,6 +271,12 @@ std::string HostValueText(const HostValue& value) {
     default:
       return "null";
   }
+}
+
+std::string HostValueJson(const HostValue& value) {
+  if (value.tag == static_cast<uint32_t>(HostValueTag::Empty)) return "null";
+  const HostValueConversion read = Tesk::FromHostValue(value, "<value>", nullptr);
+  return read.ok ? WriteJson(read.value) : "null";
 }
 
 }  // namespace Tesk::Testing

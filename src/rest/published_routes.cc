@@ -1,8 +1,8 @@
-#include "session/function_routes.h"
+#include "rest/published_routes.h"
 
 #include <algorithm>
 
-namespace Tesk::DevHost {
+namespace Tesk {
 namespace {
 
 constexpr const char* kMethodNames[] = {"",        "DELETE", "GET",  "HEAD",
@@ -133,4 +133,4 @@ RouteLookup FunctionRoutes::Find(std::string_view method, std::string_view path)
   return lookup;
 }
 
-}  // namespace Tesk::DevHost
+}  // namespace Tesk

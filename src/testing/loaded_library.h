@@ -1,5 +1,5 @@
 // A shared library loaded by path, as a host loads a plug-in (dlopen or
-// LoadLibrary), and the path of the plug-in built beside the test programs.
+// LoadLibrary).
 #pragma once
 
 #include <string>
@@ -27,8 +27,5 @@ class LoadedLibrary {
   void* handle_ = nullptr;
   std::string error_;
 };
-
-// The plug-in library next to the running test program.
-[[nodiscard]] std::string PluginLibraryPath();
 
 }  // namespace Tesk::Testing

@@ -1,14 +1,19 @@
-#include "support/test_host.h"
+#include "testing/test_host.h"
 
-#include <gtest/gtest.h>
-
+#include <algorithm>
+#include <cctype>
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
 
+#include "host-abi/load_function_name.h"
+#include "plugin/event_names.h"
+#include "plugin/plugin_manager_types.h"
+#include "rest/published_routes.h"
+#include "rest/response_stream.h"
+
 namespace Tesk::Testing {
 namespace {
-
-constexpr char kLoadExport[] = "load_tav_personalized_offers";
 
 char* CopyText(const std::string& text) {
   char* copy = static_cast<char*>(std::malloc(text.size() + 1));
@@ -36,10 +41,60 @@ void FreeHeaders(HostHeader* headers, uint32_t count) {
   std::free(headers);
 }
 
+bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
+  return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
+    return std::tolower(static_cast<unsigned char>(x)) ==
+           std::tolower(static_cast<unsigned char>(y));
+  });
+}
+
+std::string JsonQuoted(std::string_view text) {
+  std::string quoted = "\"";
+  for (const char c : text) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (c == '"' || c == '\\') {
+      quoted += '\\';
+      quoted += c;
+    } else if (byte < 0x20) {
+      static constexpr char kHex[] = "0123456789abcdef";
+      quoted += "\\u00";
+      quoted += kHex[byte >> 4];
+      quoted += kHex[byte & 15];
+    } else {
+      quoted += c;
+    }
+  }
+  return quoted + "\"";
+}
+
+RouteResponse ErrorResponse(uint32_t status, std::string_view message) {
+  RouteResponse response;
+  response.status = status;
+  response.body = "{\"message\":" + JsonQuoted(message) + "}";
+  response.headers.emplace_back("Content-Type", "application/json");
+  response.reply.failed = true;
+  response.reply.error = message;
+  response.reply.status = status;
+  return response;
+}
+
+TestValue ResourceEventValue(const std::string& uri, const char* type, const TestValue& data) {
+  return TestValue::Structure(
+      {{"uri", TestValue::String(uri)}, {"eventType", TestValue::String(type)}, {"data", data}});
+}
+
 }  // namespace
 
+std::string RouteResponse::Header(std::string_view name) const {
+  for (const auto& [field, value] : headers) {
+    if (EqualsIgnoringCase(field, name)) return value;
+  }
+  return {};
+}
+
 TestHost::TestHost(const std::string& libraryPath, bool keepLibraryMapped)
-    : library_(std::make_unique<LoadedLibrary>(libraryPath, keepLibraryMapped)) {
+    : libraryPath_(libraryPath),
+      library_(std::make_unique<LoadedLibrary>(libraryPath, keepLibraryMapped)) {
   SetUpInterface();
 }
 
@@ -76,7 +131,9 @@ FunctionReply TestHost::CallFunction(std::string_view functionName, const Functi
   FunctionReply reply;
   const FunctionTableRecord* record = FindPublishedFunction(functionName);
   if (record == nullptr || record->requestCallback == nullptr) {
-    ADD_FAILURE() << "no published function " << functionName;
+    reply.failed = true;
+    reply.error = "No published function " + std::string(functionName);
+    reply.status = 404;
     return reply;
   }
   std::vector<HostHeader> headers;
@@ -100,11 +157,16 @@ FunctionReply TestHost::CallFunction(std::string_view functionName, const Functi
   request.customMethod = sent.customMethod.c_str();
   ResponseRecord response{};
   record->requestCallback(&response, &request);
-  for (HostArgument& argument : arguments) ReleaseHostValue(argument.value);
+  for (HostArgument& argument : arguments) Testing::ReleaseHostValue(argument.value);
 
   reply.failed = response.failed != 0;
   if (response.errorText != nullptr) reply.error = response.errorText;
   reply.value = HostValueText(response.result);
+  if (response.streamRead != nullptr) {
+    reply.json = ReadStreamText(response);
+  } else if (!reply.failed) {
+    reply.json = HostValueJson(response.result);
+  }
   reply.status = response.httpStatus;
   reply.responseFormatFlag = response.responseFormatFlag;
   reply.responseFormat = response.responseFormat;
@@ -113,8 +175,59 @@ FunctionReply TestHost::CallFunction(std::string_view functionName, const Functi
     reply.headers.emplace_back(response.headers[i].name, response.headers[i].value);
   }
   reply.releaseSet = response.release != nullptr;
+  if (response.streamRelease != nullptr && response.stream != nullptr) {
+    response.streamRelease(response.stream);
+  }
   if (response.release != nullptr) response.release(&response);
   return reply;
+}
+
+RouteResponse TestHost::Request(const RouteRequest& sent) {
+  const std::string path = sent.url.substr(0, sent.url.find('?'));
+  const RouteLookup lookup = FunctionRoutes(loadRecord_.functionTable).Find(sent.method, path);
+  if (lookup.function == nullptr && !lookup.allowedMethods.empty()) {
+    std::string allowed;
+    for (const std::string& name : lookup.allowedMethods) {
+      allowed += (allowed.empty() ? "" : ", ") + name;
+    }
+    RouteResponse refusal = ErrorResponse(405, "Method not allowed; use " + allowed);
+    refusal.headers.emplace_back("Allow", allowed);
+    return refusal;
+  }
+  if (lookup.function == nullptr || lookup.function->function.name == nullptr) {
+    return ErrorResponse(404, "No route for " + sent.method + " " + path);
+  }
+  FunctionRequest request;
+  request.method = MethodCode(sent.method);
+  request.customMethod = request.method == 8 ? sent.method : "";
+  request.url = sent.url;
+  // Header names as a host hands them over: in lower case.
+  for (const auto& [name, value] : sent.headers) {
+    std::string lower = name;
+    std::transform(lower.begin(), lower.end(), lower.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    request.headers.emplace_back(std::move(lower), value);
+  }
+  request.contentType = sent.contentType;
+  request.body = sent.body;
+  request.requestId = nextRequestId_++;
+
+  RouteResponse response;
+  response.reply = CallFunction(lookup.function->function.name, request);
+  const FunctionReply& reply = response.reply;
+  uint32_t status = reply.status;
+  if (status == 0) status = reply.failed ? 400 : 200;
+  if (status < 100 || status > 599) status = 500;
+  response.status = status;
+  response.body = reply.failed ? "{\"message\":" + JsonQuoted(reply.error) + "}"
+                               : (reply.json.empty() ? "null" : reply.json);
+  bool typed = false;
+  for (const auto& [name, value] : reply.headers) {
+    typed = typed || EqualsIgnoringCase(name, "content-type");
+    response.headers.emplace_back(name, value);
+  }
+  if (!typed) response.headers.emplace_back("Content-Type", "application/json");
+  return response;
 }
 
 TestHost::~TestHost() {
@@ -123,8 +236,24 @@ TestHost::~TestHost() {
 
 bool TestHost::Load(uint32_t major, uint32_t minor, uint32_t patch) {
   if (library_ == nullptr) return false;
-  auto load = reinterpret_cast<PluginLoadFunction>(library_->Symbol(kLoadExport));
+  auto load = reinterpret_cast<PluginLoadFunction>(
+      library_->Symbol(LoadFunctionNameForLibrary(libraryPath_).c_str()));
   return LoadWith(load, major, minor, patch);
+}
+
+bool TestHost::Start() {
+  startError_.clear();
+  if (library_ == nullptr || !library_->IsLoaded()) {
+    startError_ = library_ != nullptr ? "The library did not load: " + library_->Error()
+                                      : "The host has no library";
+  } else if (library_->Symbol(LoadFunctionNameForLibrary(libraryPath_).c_str()) == nullptr) {
+    startError_ = "The library exports no " + LoadFunctionNameForLibrary(libraryPath_);
+  } else if (!Load()) {
+    startError_ = "The plug-in did not fill its load record";
+  } else if (!Initialize()) {
+    startError_ = "The plug-in's Initialize answered false";
+  }
+  return startError_.empty();
 }
 
 bool TestHost::LoadWith(PluginLoadFunction load, uint32_t major, uint32_t minor, uint32_t patch) {
@@ -199,9 +328,53 @@ size_t TestHost::DeliverEvent(const std::string& eventName, const TestValue& pay
     event.payload = payload.ToHostValue();
     event.userData = s.userData;
     s.callback(&event);
-    ReleaseHostValue(event.payload);
+    Testing::ReleaseHostValue(event.payload);
   }
   return targets.size();
+}
+
+size_t TestHost::DeliverLcdsMessage(const std::string& typeName, const TestValue& body,
+                                    const std::string& clientId, const std::string& subtopic) {
+  const TestValue message = TestValue::Structure({{"clientId", TestValue::String(clientId)},
+                                                  {"subtopic", TestValue::String(subtopic)},
+                                                  {"typeName", TestValue::String(typeName)},
+                                                  {"body", body}});
+  return DeliverEvent(EventNameForLcdsType(typeName), message) +
+         DeliverEvent(kLcdsEventName, message);
+}
+
+void TestHost::SetResource(const std::string& uri, const TestValue& value) {
+  bool existed = false;
+  {
+    std::lock_guard<std::mutex> guard(mutex_);
+    auto [held, added] = resources_.insert_or_assign(uri, value);
+    existed = !added;
+  }
+  DeliverResourceEvent(uri, existed ? "Update" : "Create", value);
+}
+
+bool TestHost::DeleteResource(const std::string& uri) {
+  {
+    std::lock_guard<std::mutex> guard(mutex_);
+    if (resources_.erase(uri) == 0) return false;
+  }
+  DeliverResourceEvent(uri, "Delete", TestValue());
+  return true;
+}
+
+std::optional<TestValue> TestHost::Resource(const std::string& uri) const {
+  std::lock_guard<std::mutex> guard(mutex_);
+  const auto held = resources_.find(uri);
+  if (held == resources_.end()) return std::nullopt;
+  return held->second;
+}
+
+void TestHost::DeliverResourceEvent(const std::string& uri, const char* eventType,
+                                    const TestValue& data) {
+  if (!IsRunning()) return;
+  const TestValue payload = ResourceEventValue(uri, eventType, data);
+  DeliverEvent(EventNameForResource(uri), payload);
+  DeliverEvent(kJsonApiEventName, payload);
 }
 
 size_t TestHost::PendingScheduledCount() const {
@@ -230,6 +403,39 @@ size_t TestHost::RunScheduledCallbacks(size_t limit) {
   return ran;
 }
 
+double TestHost::ClockSeconds() const {
+  std::lock_guard<std::mutex> guard(mutex_);
+  return clock_;
+}
+
+size_t TestHost::AdvanceClock(double seconds) {
+  {
+    std::lock_guard<std::mutex> guard(mutex_);
+    if (seconds > 0) clock_ += seconds;
+  }
+  size_t ran = 0;
+  for (;;) {
+    ScheduledCall next;
+    {
+      std::lock_guard<std::mutex> guard(mutex_);
+      // The earliest due; the first scheduled among equals.
+      auto due = scheduled_.end();
+      for (auto it = scheduled_.begin(); it != scheduled_.end(); ++it) {
+        if (it->dueSeconds <= clock_ &&
+            (due == scheduled_.end() || it->dueSeconds < due->dueSeconds)) {
+          due = it;
+        }
+      }
+      if (due == scheduled_.end()) break;
+      next = *due;
+      scheduled_.erase(due);
+    }
+    next.callback(next.context);
+    ++ran;
+  }
+  return ran;
+}
+
 std::vector<CoreCall> TestHost::Calls() const {
   std::lock_guard<std::mutex> guard(mutex_);
   return calls_;
@@ -248,6 +454,15 @@ std::vector<HttpCall> TestHost::HttpCalls() const {
 std::vector<SentEvent> TestHost::SentEvents() const {
   std::lock_guard<std::mutex> guard(mutex_);
   return sentEvents_;
+}
+
+std::vector<SentEvent> TestHost::SentEvents(std::string_view name) const {
+  std::lock_guard<std::mutex> guard(mutex_);
+  std::vector<SentEvent> named;
+  for (const SentEvent& event : sentEvents_) {
+    if (event.name == name) named.push_back(event);
+  }
+  return named;
 }
 
 std::vector<HostLogLine> TestHost::LogLines() const {
@@ -292,12 +507,17 @@ void KTX_HOST_CALL TestHost::OnApiRequest(CoreInterface* core, ResponseRecord* r
   }
   host.Record(CoreFunction::ApiRequest, call.url);
   std::function<ApiAnswer(const ApiCall&)> handler;
+  std::optional<ApiAnswer> held;
   {
     std::lock_guard<std::mutex> guard(host.mutex_);
     host.apiCalls_.push_back(call);
     handler = host.apiHandler_;
+    const auto resource = call.method == 2 ? host.resources_.find(call.url) : host.resources_.end();
+    if (resource != host.resources_.end()) held = ApiAnswer::Value(resource->second);
   }
-  const ApiAnswer answer = handler ? handler(call) : ApiAnswer::Failure("No such resource");
+  const ApiAnswer answer = held      ? *held
+                           : handler ? handler(call)
+                                     : ApiAnswer::Failure("No such resource");
   response->httpStatus = answer.httpStatus;
   if (answer.error) {
     response->errorText = CopyText(*answer.error);
@@ -309,7 +529,7 @@ void KTX_HOST_CALL TestHost::OnApiRequest(CoreInterface* core, ResponseRecord* r
 }
 
 void KTX_HOST_CALL TestHost::ReleaseApiResponse(ResponseRecord* response) {
-  ReleaseHostValue(response->result);
+  Testing::ReleaseHostValue(response->result);
   std::free(response->errorText);
   response->errorText = nullptr;
   FreeHeaders(response->headers, response->headerCount);
@@ -397,7 +617,10 @@ void KTX_HOST_CALL TestHost::OnSchedule(CoreInterface* core, const char* label,
   TestHost& host = From(core);
   host.Record(CoreFunction::Schedule, TextOrEmpty(label));
   std::lock_guard<std::mutex> guard(host.mutex_);
-  host.scheduled_.push_back({TextOrEmpty(label), callback, context, delay, flag});
+  // Negative and NaN delays are due at once.
+  const double wait = delay > 0 ? delay : 0;
+  host.scheduled_.push_back(
+      {TextOrEmpty(label), callback, context, delay, flag, host.clock_ + wait});
 }
 
 void KTX_HOST_CALL TestHost::OnYield(CoreInterface* core) {
