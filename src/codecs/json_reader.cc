@@ -2,6 +2,7 @@
 #include <cstdio>
 #include <vector>
 
+#include "binding/binding_merging_builder.h"
 #include "binding/binding_tree_builder.h"
 #include "codecs/internal/json_tokenizer.h"
 #include "codecs/internal/scratch_buffer.h"
@@ -10,7 +11,7 @@
 namespace Tesk {
 namespace {
 
-// Builds the tree top-down through MemberRef, for a document that names a
+// Builds the tree top-down by name, for a document that names a
 // member twice: a repeated name addresses the same member, a later scalar
 // replaces it, a later object adds to an earlier object and a later array
 // appends to an earlier array. `target_` is the value the next scalar or
@@ -24,7 +25,7 @@ class MergingSink {
   void Unsigned(uint64_t value) { NextValue()->SetUnsigned(value); }
   void Float(double value) { NextValue()->SetFloat(value); }
   void String(std::string_view text) { NextValue()->SetString(text); }
-  void Key(std::string_view name) { target_ = &open_.back()->MemberRef(name); }
+  void Key(std::string_view name) { target_ = &structures_.Member(name); }
   void StartCollection() {
     BindingProperty* value = NextValue();
     value->MakeCollection();
@@ -33,10 +34,11 @@ class MergingSink {
   void EndCollection() { open_.pop_back(); }
   void StartStructure() {
     BindingProperty* value = NextValue();
-    value->MakeStructure();
+    structures_.Begin(*value);
     open_.push_back(value);
   }
   bool EndStructure() {
+    structures_.End();
     open_.pop_back();
     return true;
   }
@@ -54,6 +56,7 @@ class MergingSink {
 
   BindingProperty* target_;
   std::vector<BindingProperty*> open_;
+  BindingMergingBuilder structures_;
 };
 
 void FailWithReport(BindingResult& result, const char* text, size_t offset) {

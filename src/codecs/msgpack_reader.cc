@@ -7,6 +7,7 @@
 #include <type_traits>
 #include <vector>
 
+#include "binding/binding_merging_builder.h"
 #include "binding/binding_sized_tree_builder.h"
 #include "diagnostics/format.h"
 
@@ -365,7 +366,7 @@ class InPlaceReader : public MessagePackInput<InPlaceReader> {
   bool repeatedName_ = false;
 };
 
-// Builds the tree top-down through Element and MemberRef, for a document whose
+// Builds the tree top-down through Element and by name, for a document whose
 // map names a key twice: a repeated key addresses the same member, a later
 // scalar replaces it, nil leaves it, and a later container of the same kind
 // keeps its content and is filled again from its first item.
@@ -381,6 +382,7 @@ class MergingReader : public MessagePackInput<MergingReader> {
     while (!open_.empty() && position_ < count_) {
       OpenContainer& top = open_.back();
       if (top.next == top.count) {
+        if (top.isMap) structures_.End();
         open_.pop_back();
         continue;
       }
@@ -391,9 +393,12 @@ class MergingReader : public MessagePackInput<MergingReader> {
       } else if ((item & 1) == 0) {
         if (!ReadKey(top.key)) break;
       } else {
-        if (!ReadValue(top.value->MemberRef(top.key))) break;
+        if (!ReadValue(structures_.Member(top.key))) break;
       }
     }
+    // Input that ends inside a map still leaves its members in name order (a
+    // failed read holds only its message).
+    if (result_.ok) structures_.EndAll();
     return position_;
   }
 
@@ -422,6 +427,7 @@ class MergingReader : public MessagePackInput<MergingReader> {
     const uint32_t room = Room(count, isMap);
     if (isMap) {
       target.ReserveMembers(room);
+      structures_.Begin(target);
     } else {
       target.Reserve(room);
     }
@@ -430,6 +436,7 @@ class MergingReader : public MessagePackInput<MergingReader> {
   }
 
   std::vector<OpenContainer> open_;
+  BindingMergingBuilder structures_;
 };
 
 }  // namespace

@@ -51,6 +51,10 @@ const ErrorCase kBadJson[] = {
     {"escape cut by the end", "\"\\", "Error: Invalid escape character in string. at offset 1."},
     {"high surrogate then plain text", "\"ab\\uD83Dxy\"",
      "Error: The surrogate pair in string is invalid. at offset 3."},
+    {"lone low surrogate", "\"\\udc00\"",
+     "Error: The surrogate pair in string is invalid. at offset 1."},
+    {"low surrogate first, after text", "[\"ab\\uDFFF\\uD800\"]",
+     "Error: The surrogate pair in string is invalid. at offset 4."},
     {"bad hex in a low surrogate", "\"\\uD83D\\uDE0G\"",
      "Error: Incorrect hex digit after \\u escape in string. at offset 1."},
     {"minus alone", "[-]", "Error: Invalid value. at offset 2."},
@@ -261,7 +265,6 @@ TEST(ParseJson, BuildsValuesThatWriteBack) {
       {"escapes", "\"q\\\"b\\\\s\\/t\\tn\\nc\\u0001\\u007f\"",
        "\"q\\\"b\\\\s/t\\tn\\nc\\u0001\x7f\""},
       {"unicode", "\"\\u00e9\\ud83d\\ude00\"", "\"\xC3\xA9\xF0\x9F\x98\x80\""},
-      {"lone low surrogate", "\"\\udc00\"", "\"\xED\xB0\x80\""},
       {"escapes between runs longer than a block",
        "[\"0123456789abcdefghij\\n0123456789abcdefghij\\u00e90123456789abcdefghij\"]",
        "[\"0123456789abcdefghij\\n0123456789abcdefghij\xC3\xA9"

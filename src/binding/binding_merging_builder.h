@@ -1,0 +1,66 @@
+// BindingMergingBuilder: fills structures member by member in the order names
+// arrive, as the readers that merge repeated names do, at a cost near-linear
+// in the members added. MemberRef keeps a structure sorted at every step, so
+// names that arrive in descending order cost a shift of the whole array each;
+// here new members are appended, found again through an index while their
+// structure is open, and put in name order once when it ends.
+//
+// Threads: used by one thread at a time, like the tree it fills.
+#pragma once
+
+#include <cstdint>
+#include <string_view>
+#include <vector>
+
+#include "binding/binding_property.h"
+
+namespace Tesk {
+
+class BindingMergingBuilder {
+ public:
+  BindingMergingBuilder() = default;
+  BindingMergingBuilder(const BindingMergingBuilder&) = delete;
+  BindingMergingBuilder& operator=(const BindingMergingBuilder&) = delete;
+
+  // Opens `structure` (made one if it is another kind; members it already has
+  // stay) for Member until the matching End. Until then the structure's
+  // members are not in name order: nothing but this builder may read or
+  // change the structure itself (its members' values may be used freely), and
+  // its members' addresses last until the next Member that adds one.
+  void Begin(BindingProperty& structure);
+  // The member `name` (cut at its first NUL) of the innermost open structure:
+  // the one it has, or a new empty member. Throws std::bad_alloc and
+  // std::length_error as MemberRef does.
+  BindingProperty& Member(std::string_view name);
+  // The member `name` of `structure`, or the shared empty value: open
+  // structures are searched through their index.
+  [[nodiscard]] const BindingProperty& Find(const BindingProperty& structure,
+                                            std::string_view name) const;
+  // Puts the innermost open structure's members in name order and closes it.
+  void End();
+  // Ends every open structure, innermost first.
+  void EndAll() {
+    while (depth_ != 0) End();
+  }
+
+ private:
+  struct Open {
+    BindingProperty* structure;
+    uint32_t sorted;  // members in name order when it was opened
+    // Open addressing by name hash over the members added since: each slot
+    // holds a member's index plus one, 0 for an empty slot.
+    std::vector<uint32_t> index;
+  };
+
+  // The member of `open`'s structure named `name` (whose hash is `hash`)
+  // among those added since it was opened; UINT32_MAX when none.
+  [[nodiscard]] static uint32_t FindAdded(const Open& open, std::string_view name, uint32_t hash);
+  static void Index(Open& open, uint32_t member);
+
+  std::vector<Open> open_;
+  size_t depth_ = 0;                  // open_ entries past depth_ are kept for reuse
+  std::vector<uint32_t> order_;       // scratch for End
+  std::vector<unsigned char> moved_;  // scratch for End
+};
+
+}  // namespace Tesk
