@@ -6,9 +6,12 @@
 #include <cstring>
 #include <limits>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "binding/binding_registry.h"
 #include "binding_values.h"
+#include "codecs/small_stack_thread.h"
 #include "diagnostics/sdk_allocator.h"
 #include "support/host_value_text.h"
 
@@ -174,6 +177,126 @@ TEST_F(HostValueConversion, UnlistedTagFailsIntoTheHostResult) {
   Memory::Free(response.errorText);
 
   EXPECT_FALSE(FromHostValue(items[1], "body", nullptr).ok);
+}
+
+// A host structure whose members are the given names and values (host
+// values owned by the test), in that order.
+class HostStructure {
+ public:
+  explicit HostStructure(const std::vector<std::pair<std::string, BindingProperty>>& members) {
+    for (const auto& [name, value] : members) {
+      names_.push_back(name);
+      members_.push_back(HostValueMember{});
+      members_.back().value = ToHostValue(value, nullptr);
+    }
+    for (size_t i = 0; i < members_.size(); ++i) members_[i].name = names_[i].c_str();
+    host_ = ZeroHostValue();
+    host_.tag = static_cast<uint32_t>(HostValueTag::Structure);
+    host_.structure.members = members_.data();
+    host_.structure.count = static_cast<uint32_t>(members_.size());
+  }
+  ~HostStructure() {
+    for (HostValueMember& member : members_) Tesk::ReleaseHostValue(member.value);
+  }
+  [[nodiscard]] const HostValue& Get() const { return host_; }
+
+ private:
+  std::vector<std::string> names_;
+  std::vector<HostValueMember> members_;
+  HostValue host_;
+};
+
+TEST_F(HostValueConversion, RepeatedMemberTakesItsLastValue) {
+  struct Case {
+    const char* what;
+    BindingProperty first;
+    BindingProperty last;
+  };
+  const Case cases[] = {
+      {"lists", Collection({Signed(1), Signed(2)}), Collection({Signed(3)})},
+      {"structures", Structure({{"x", Signed(1)}}), Structure({{"y", Signed(2)}})},
+      {"scalars", Signed(1), Text("two")},
+      {"a list, then empty", Collection({Signed(1)}), Empty()},
+      {"a structure, then a list", Structure({{"x", Signed(1)}}), Collection({})},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    const HostStructure host({{"a", c.first}, {"b", Bool(true)}, {"a", c.last}});
+    const Tesk::HostValueConversion converted = FromHostValue(host.Get(), "value", nullptr);
+    ASSERT_TRUE(converted.ok);
+    EXPECT_EQ(converted.value, Structure({{"a", c.last}, {"b", Bool(true)}}));
+  }
+}
+
+TEST_F(HostValueConversion, ManyMembersInDescendingOrderWithARepeat) {
+  std::vector<std::pair<std::string, BindingProperty>> members;
+  BindingProperty expected;
+  char name[16];
+  for (int i = 20000; i > 0; --i) {
+    std::snprintf(name, sizeof name, "k%05d", i);
+    members.emplace_back(name, Signed(i));
+    expected.MemberRef(name).SetSigned(i);
+  }
+  members.emplace_back("k10000", Text("again"));
+  expected.MemberRef("k10000").SetString("again");
+  const HostStructure host(members);
+  const Tesk::HostValueConversion converted = FromHostValue(host.Get(), "value", nullptr);
+  ASSERT_TRUE(converted.ok);
+  EXPECT_TRUE(converted.value == expected);
+}
+
+// Nested collections or structures, `levels` deep, around a scalar.
+class HostChain {
+ public:
+  HostChain(size_t levels, bool structures) : values_(levels + 1), members_(levels) {
+    // Level i is values_[i] for collections; a structure's member holds the
+    // next level by value, so structures chain through members_.
+    for (size_t i = 0; i <= levels; ++i) {
+      HostValue& value = structures && i > 0 ? members_[i - 1].value : values_[i];
+      value = ZeroHostValue();
+      if (i == levels) {
+        value.tag = static_cast<uint32_t>(HostValueTag::Signed);
+      } else if (structures) {
+        value.tag = static_cast<uint32_t>(HostValueTag::Structure);
+        members_[i].name = "m";
+        value.structure.members = &members_[i];
+        value.structure.count = 1;
+      } else {
+        value.tag = static_cast<uint32_t>(HostValueTag::Collection);
+        value.collection.items = &values_[i + 1];
+        value.collection.count = 1;
+      }
+    }
+  }
+  [[nodiscard]] const HostValue& Root() const { return values_[0]; }
+
+ private:
+  std::vector<HostValue> values_;
+  std::vector<HostValueMember> members_;
+};
+
+TEST_F(HostValueConversion, NestingDeeperThanTheLimitFailsWithoutExhaustingTheStack) {
+  const bool ran = Testing::RunOnSmallStack(Testing::kHostThreadStack, [] {
+    for (const bool structures : {false, true}) {
+      SCOPED_TRACE(structures ? "structures" : "collections");
+      EXPECT_TRUE(FromHostValue(HostChain(kMaxHostValueDepth, structures).Root(), "v", nullptr).ok);
+      for (const size_t levels : {size_t{kMaxHostValueDepth} + 1, size_t{100000}}) {
+        SCOPED_TRACE(levels);
+        ResponseRecord response;
+        std::memset(&response, 0, sizeof(response));
+        const Tesk::HostValueConversion converted =
+            FromHostValue(HostChain(levels, structures).Root(), "payload", &response);
+        EXPECT_FALSE(converted.ok);
+        EXPECT_TRUE(converted.value.IsEmpty());
+        ASSERT_NE(response.errorText, nullptr);
+        EXPECT_STREQ(response.errorText,
+                     "Couldn't assign value to 'payload' because the input is nested deeper "
+                     "than 512 levels.");
+        Memory::Free(response.errorText);
+      }
+    }
+  });
+  EXPECT_TRUE(ran);
 }
 
 TEST(HostValueTagName, PrintedNames) {
