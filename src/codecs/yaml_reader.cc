@@ -104,12 +104,14 @@ class YamlReader {
   std::string pendingKey_;
   bool hasPendingKey_ = false;
   CopyCost copied_;  // by all alias copies of the document so far
+  YamlAliasBudget budget_{};
 };
 
 size_t Line(const yaml_mark_t& mark) { return mark.line + 1; }
 size_t Column(const yaml_mark_t& mark) { return mark.column + 1; }
 
 BindingResult YamlReader::Read(const char* text, size_t length) {
+  budget_ = YamlAliasBudgetFor(length);
   EventParser parser(text, length);
   bool parsed = parser.Next();
   while (parsed && parser.event().type != YAML_STREAM_END_EVENT && result_.ok) {
@@ -384,11 +386,11 @@ void YamlReader::RegisterKeyAnchor(const char* name, std::string_view key,
 bool YamlReader::Charge(const CopyCost& cost, const yaml_mark_t& mark) {
   copied_.nodes += cost.nodes;
   copied_.text += cost.text;
-  if (copied_.nodes > kYamlAliasNodeBudget) {
+  if (copied_.nodes > budget_.nodes) {
     Fail(YamlMessage::AliasNodesExceeded, mark);
     return false;
   }
-  if (copied_.text > kYamlAliasTextBudget) {
+  if (copied_.text > budget_.text) {
     Fail(YamlMessage::AliasTextExceeded, mark);
     return false;
   }
@@ -401,8 +403,7 @@ bool YamlReader::Charge(const CopyCost& cost, const yaml_mark_t& mark) {
 // recursion therefore never goes deeper than heightLimit + 1.
 size_t YamlReader::Measure(const BindingProperty& node, size_t heightLimit, CopyCost& cost) const {
   const auto overBudget = [&] {
-    return copied_.nodes + cost.nodes > kYamlAliasNodeBudget ||
-           copied_.text + cost.text > kYamlAliasTextBudget;
+    return copied_.nodes + cost.nodes > budget_.nodes || copied_.text + cost.text > budget_.text;
   };
   ++cost.nodes;
   switch (node.Kind()) {

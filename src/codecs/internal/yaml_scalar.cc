@@ -151,10 +151,11 @@ bool IsPlainDecimal(std::string_view text) {
 }
 
 // The number a text in JSON's form of numbers denotes (the form most writers
-// use), read in one pass; false for any other text, or one too long to be
-// copied here. The reader looks a few bytes past the digits, so it reads a
-// copy with zero bytes after it.
-bool ReadJsonFormNumber(std::string_view text, double& value) {
+// use), read in one pass: an integer that fits 64 bits as the JSON reader
+// keeps it, any other number as a double; false for any other text, or one
+// too long to be copied here. The reader looks a few bytes past the digits, so
+// it reads a copy with zero bytes after it.
+bool ReadJsonFormNumber(std::string_view text, JsonNumbers::Number& number) {
   constexpr size_t kLongest = 64;
   constexpr size_t kPadding = 16;
   if (text.empty() || text.size() > kLongest || (text[0] != '-' && !IsDigit(text[0]))) {
@@ -164,10 +165,12 @@ bool ReadJsonFormNumber(std::string_view text, double& value) {
   std::memcpy(copy, text.data(), text.size());
   std::memset(copy + text.size(), 0, kPadding);
   const char* end = copy;
+  return JsonNumbers::Read(end, number) == JsonSyntaxError::None && end == copy + text.size();
+}
+
+bool ReadJsonFormNumber(std::string_view text, double& value) {
   JsonNumbers::Number number;
-  if (JsonNumbers::Read(end, number) != JsonSyntaxError::None || end != copy + text.size()) {
-    return false;
-  }
+  if (!ReadJsonFormNumber(text, number)) return false;
   // Whole numbers come back as integers: as doubles they are rounded as the
   // text would be.
   switch (number.kind) {
@@ -230,6 +233,19 @@ void StoreUntagged(std::string_view text, BindingProperty& target) {
   if (text.size() <= kLongestWord && IsOneOf(text, kNullWords)) {
     target.Reset();
     return;
+  }
+  // An integer that fits 64 bits keeps every digit, as in JSON: beyond 2^53
+  // a double would round it.
+  JsonNumbers::Number number;
+  if (ReadJsonFormNumber(text, number)) {
+    if (number.kind == JsonNumbers::Kind::Unsigned) {
+      target.SetUnsigned(number.unsignedValue);
+      return;
+    }
+    if (number.kind == JsonNumbers::Kind::Signed) {
+      target.SetSigned(number.signedValue);
+      return;
+    }
   }
   double value;
   if (ReadNumber(text, value)) {
