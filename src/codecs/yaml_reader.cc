@@ -8,6 +8,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "binding/binding_merging_builder.h"
 #include "codecs/internal/yaml_direct_reader.h"
 #include "codecs/internal/yaml_event_parser.h"
 #include "codecs/internal/yaml_general_reader.h"
@@ -57,6 +58,7 @@ class YamlReader {
     Step step;                     // from the parent; unused for the root
     uint32_t path = kNoPath;       // the node's entry in paths_, once an anchor needed one
     Anchor* openAnchor = nullptr;  // the anchor of this open sequence or mapping
+    bool mapping = false;          // a mapping open in structures_
   };
   // The paths of anchored nodes, sharing their prefixes: the root has no parent.
   struct PathNode {
@@ -104,6 +106,9 @@ class YamlReader {
   std::string pendingKey_;
   bool hasPendingKey_ = false;
   CopyCost copied_;  // by all alias copies of the document so far
+  // The mappings being filled: members in the order their keys come, sorted
+  // when the mapping ends.
+  BindingMergingBuilder structures_;
   YamlAliasBudget budget_{};
 };
 
@@ -172,7 +177,7 @@ void YamlReader::Handle(const yaml_event_t& event) {
   } else if (open.Kind() == Kind::Structure) {
     if (hasPendingKey_) {
       hasPendingKey_ = false;
-      OpenNode& member = Push(open.MemberRef(pendingKey_));
+      OpenNode& member = Push(structures_.Member(pendingKey_));
       member.step.member = true;
       // The key is not needed any more: the step takes its text, and the key
       // the step's old buffer (both are reused from node to node).
@@ -244,7 +249,8 @@ void YamlReader::HandleStart(const yaml_event_t& event, bool keyPosition) {
     node.MakeCollection();
     anchor = event.data.sequence_start.anchor;
   } else {
-    node.MakeStructure();
+    structures_.Begin(node);
+    Top().mapping = true;
     anchor = event.data.mapping_start.anchor;
   }
   if (anchor == nullptr) return;
@@ -292,7 +298,7 @@ void YamlReader::HandleAlias(const yaml_event_t& event, bool keyPosition) {
   bool onOpenPath = stack_[0].node == source;
   for (auto step = walk_.rbegin(); step != walk_.rend(); ++step) {
     const Step& to = paths_[*step].step;
-    source = to.member ? &source->Member(to.name) : &source->At(to.index);
+    source = to.member ? &structures_.Find(*source, to.name) : &source->At(to.index);
     ++level;
     onOpenPath = onOpenPath && level < depth_ && stack_[level].node == source;
   }
@@ -339,11 +345,16 @@ YamlReader::OpenNode& YamlReader::Push(BindingProperty& node) {
   entry.node = &node;
   entry.path = kNoPath;
   entry.openAnchor = nullptr;
+  entry.mapping = false;
   return entry;
 }
 
 void YamlReader::Pop() {
   OpenNode& entry = stack_[--depth_];
+  if (entry.mapping) {
+    structures_.End();
+    entry.mapping = false;
+  }
   if (entry.openAnchor != nullptr) {
     entry.openAnchor->open = false;
     entry.openAnchor = nullptr;

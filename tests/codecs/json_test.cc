@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <limits>
@@ -428,6 +429,28 @@ TEST_F(JsonNative, UnregisteredStructureFailsToWrite) {
   EXPECT_EQ(written.text.rfind("Failed to convert type ", 0), 0u);
   EXPECT_NE(written.text.find("Unregistered"), std::string::npos);
   EXPECT_NE(written.text.find(" to BindingProperty for serialization"), std::string::npos);
+}
+
+// Many names in descending order and one of them again, through the merging
+// reader: the repeated array appends, every other member as without the
+// repeat, all in name order.
+TEST(ParseJson, ManyNamesInDescendingOrderWithARepeat) {
+  std::string repeated = "{";
+  std::string merged = "{";
+  char member[32];
+  for (int i = 20000; i > 0; --i) {
+    std::snprintf(member, sizeof member, "\"k%05d\":[%d],", i, i);
+    repeated += member;
+    if (i == 10000) std::snprintf(member, sizeof member, "\"k%05d\":[%d,7],", i, i);
+    merged += member;
+  }
+  repeated += "\"k10000\":[7]}";
+  merged.back() = '}';
+  const BindingResult read = ParseJson(repeated);
+  ASSERT_TRUE(read.ok) << read.ErrorText();
+  const BindingResult expected = ParseJson(merged);
+  ASSERT_TRUE(expected.ok);
+  EXPECT_TRUE(read.value == expected.value);
 }
 
 }  // namespace

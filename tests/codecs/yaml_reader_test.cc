@@ -3,6 +3,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <string>
 #include <string_view>
 
@@ -374,6 +375,27 @@ TEST(YamlReader, AliasBudgetsGrowWithTheInput) {
       EXPECT_THAT(outcome, Not(StartsWith("error")));
     }
   }
+}
+
+// Many keys in descending order and one of them again, or an anchor: both
+// through the general reader, with the members in name order.
+TEST(YamlReader, ManyKeysInDescendingOrderWithARepeatOrAnAnchor) {
+  std::string keys;
+  std::string plain;     // the members in name order, as printed
+  std::string repeated;  // the same with k10000 given again
+  char text[40];
+  for (int i = 20000; i > 0; --i) {
+    std::snprintf(text, sizeof text, "k%05d: %d\n", i, i);
+    keys += text;
+  }
+  for (int i = 1; i <= 20000; ++i) {
+    std::snprintf(text, sizeof text, "k%05d: %du, ", i, i);
+    plain += text;
+    if (i == 10000) std::snprintf(text, sizeof text, "k%05d: 7u, ", i);
+    repeated += text;
+  }
+  EXPECT_EQ(Read(keys + "k10000: 7\n"), "{" + repeated.substr(0, repeated.size() - 2) + "}");
+  EXPECT_EQ(Read("a: &x 1\n" + keys + "z: *x\n"), "{a: 1u, " + plain + "z: 1u}");
 }
 
 }  // namespace
