@@ -33,9 +33,9 @@ class BindingMergingBuilder {
   // std::length_error as MemberRef does.
   BindingProperty& Member(std::string_view name);
   // The member `name` of `structure`, or the shared empty value: open
-  // structures are searched through their index.
+  // structures are searched through their index. Throws std::bad_alloc.
   [[nodiscard]] const BindingProperty& Find(const BindingProperty& structure,
-                                            std::string_view name) const;
+                                            std::string_view name);
   // Puts the innermost open structure's members in name order and closes it.
   void End();
   // Ends every open structure, innermost first.
@@ -46,20 +46,24 @@ class BindingMergingBuilder {
  private:
   struct Open {
     BindingProperty* structure;
-    uint32_t sorted;  // members in name order when it was opened
-    // Open addressing by name hash over the members added since: each slot
-    // holds a member's index plus one, 0 for an empty slot.
+    uint32_t sorted;   // members in name order when it was opened
+    uint32_t indexed;  // members up to here are in `index`
+    // Open addressing by name hash over the members added since it was
+    // opened: each slot holds a member's index plus one, 0 for an empty slot.
     std::vector<uint32_t> index;
   };
+  struct Ordered {
+    uint64_t key;  // the name's order key
+    uint32_t member;
+  };
 
-  // The member of `open`'s structure named `name` (whose hash is `hash`)
-  // among those added since it was opened; UINT32_MAX when none.
-  [[nodiscard]] static uint32_t FindAdded(const Open& open, std::string_view name, uint32_t hash);
-  static void Index(Open& open, uint32_t member);
+  // The member of `open`'s structure that has the interned `name` among
+  // those added since it was opened; UINT32_MAX when none.
+  [[nodiscard]] static uint32_t FindAdded(Open& open, const BindingInternal::InternedString& name);
 
   std::vector<Open> open_;
   size_t depth_ = 0;                  // open_ entries past depth_ are kept for reuse
-  std::vector<uint32_t> order_;       // scratch for End
+  std::vector<Ordered> order_;        // scratch for End
   std::vector<unsigned char> moved_;  // scratch for End
 };
 
