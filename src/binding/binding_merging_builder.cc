@@ -35,6 +35,10 @@ uint32_t FindSorted(const MemberSlot* members, uint32_t count, const InternedStr
 
 void BindingMergingBuilder::Begin(BindingProperty& structure) {
   structure.MakeStructure();
+  if (expectedNames_ != 0) {
+    structure.Storage()->ReserveInterned(expectedNames_);
+    expectedNames_ = 0;
+  }
   if (depth_ == open_.size()) open_.emplace_back();
   Open& open = open_[depth_++];
   open.structure = &structure;

@@ -22,6 +22,9 @@ class BindingMergingBuilder {
   BindingMergingBuilder(const BindingMergingBuilder&) = delete;
   BindingMergingBuilder& operator=(const BindingMergingBuilder&) = delete;
 
+  // Sizes the table of member names of the next structure begun for `count`
+  // names: a reader that reads an input again knows them from the first read.
+  void ExpectNames(uint32_t count) { expectedNames_ = count; }
   // Opens `structure` (made one if it is another kind; members it already has
   // stay) for Member until the matching End. Until then the structure's
   // members are not in name order: nothing but this builder may read or
@@ -62,7 +65,8 @@ class BindingMergingBuilder {
   [[nodiscard]] static uint32_t FindAdded(Open& open, const BindingInternal::InternedString& name);
 
   std::vector<Open> open_;
-  size_t depth_ = 0;                  // open_ entries past depth_ are kept for reuse
+  size_t depth_ = 0;  // open_ entries past depth_ are kept for reuse
+  uint32_t expectedNames_ = 0;
   std::vector<Ordered> order_;        // scratch for End
   std::vector<unsigned char> moved_;  // scratch for End
 };

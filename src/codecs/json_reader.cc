@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "binding/binding_merging_builder.h"
+#include "binding/binding_storage.h"
 #include "binding/binding_tree_builder.h"
 #include "codecs/internal/json_tokenizer.h"
 #include "codecs/internal/scratch_buffer.h"
@@ -18,7 +19,10 @@ namespace {
 // container goes into; `open_` the containers not yet closed.
 class MergingSink {
  public:
-  explicit MergingSink(BindingProperty& root) : target_(&root) { open_.reserve(32); }
+  MergingSink(BindingProperty& root, uint32_t expectedNames) : target_(&root) {
+    open_.reserve(32);
+    structures_.ExpectNames(expectedNames);
+  }
   void Empty() { NextValue(); }
   void Bool(bool value) { NextValue()->SetBool(value); }
   void Signed(int64_t value) { NextValue()->SetSigned(value); }
@@ -66,15 +70,17 @@ void FailWithReport(BindingResult& result, const char* text, size_t offset) {
   result.Fail(message);
 }
 
-// Reads the `length` bytes at `input`, none of them a NUL.
-// Sets `repeatedName` (and leaves the result to be discarded) when the sink
-// cannot build an object that names a member twice.
-template <class Sink>
-BindingResult ParseWith(const char* input, size_t length, bool& repeatedName) {
+// Reads the `length` bytes at `input`, none of them a NUL, with a Sink made
+// from the result's value and `extra`. Sets `repeatedName` (and leaves the
+// result to be discarded) when the sink cannot build an object that names a
+// member twice.
+template <class Sink, class... Extra>
+BindingResult ParseWith(const char* input, size_t length, bool& repeatedName,
+                        const Extra&... extra) {
   BindingResult result;
   // Strings are unescaped in place, in a copy.
   ScratchText text(std::string_view(input, length), kJsonTokenizerPadding);
-  Sink sink(result.value);
+  Sink sink(result.value, extra...);
   const JsonReadOutcome outcome = JsonTokenizer<Sink, kMaxJsonDepth>(text.data(), sink).Read();
   if (outcome.error == JsonSyntaxError::None) {
     sink.Finish();
@@ -95,8 +101,12 @@ BindingResult ParseBytes(const char* input, size_t length) {
   if (!repeatedName) return result;
   // Rare: a name given twice in one object. Read again, merging as it goes.
   // The first read stopped at that object's end, so any error lies after it
-  // and the second read reports it at the same offset.
-  return ParseWith<MergingSink>(input, length, repeatedName);
+  // and the second read reports it at the same offset. The names it interned
+  // are those the second read meets first.
+  const BindingStorage* first = result.value.Storage();
+  const uint32_t names = first != nullptr ? first->InternedCount() : 0;
+  result = BindingResult();
+  return ParseWith<MergingSink>(input, length, repeatedName, names);
 }
 
 }  // namespace

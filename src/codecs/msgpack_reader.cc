@@ -9,6 +9,7 @@
 
 #include "binding/binding_merging_builder.h"
 #include "binding/binding_sized_tree_builder.h"
+#include "binding/binding_storage.h"
 #include "diagnostics/format.h"
 
 namespace Tesk {
@@ -375,9 +376,11 @@ class MergingReader : public MessagePackInput<MergingReader> {
   using MessagePackInput::MessagePackInput;
 
   // Reads the root value into the result; returns the position reached.
-  size_t Run() {
+  // `expectedNames`: the member names an earlier read of the input interned.
+  size_t Run(uint32_t expectedNames) {
     if (count_ == 0) return 0;
     open_.reserve(16);
+    structures_.ExpectNames(expectedNames);
     if (!ReadValue(result_.value)) return position_;
     while (!open_.empty() && position_ < count_) {
       OpenContainer& top = open_.back();
@@ -447,8 +450,11 @@ MessagePackReadResult ReadMessagePack(const uint8_t* bytes, size_t count) {
   read.position = InPlaceReader(bytes, count, read.result).Run(repeatedName);
   if (!repeatedName) return read;
   // Rare: a key given twice in one map. Read again, merging as it goes.
+  const BindingStorage* first = read.result.value.Storage();
+  const uint32_t names = first != nullptr ? first->InternedCount() : 0;
+  read = MessagePackReadResult();
   MessagePackReadResult merged;
-  merged.position = MergingReader(bytes, count, merged.result).Run();
+  merged.position = MergingReader(bytes, count, merged.result).Run(names);
   return merged;
 }
 

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "binding/binding_merging_builder.h"
+#include "binding/binding_storage.h"
 #include "codecs/internal/yaml_direct_reader.h"
 #include "codecs/internal/yaml_event_parser.h"
 #include "codecs/internal/yaml_general_reader.h"
@@ -41,7 +42,7 @@ struct Step {
 // Builds the value of one document from the parser's events.
 class YamlReader {
  public:
-  [[nodiscard]] BindingResult Read(const char* text, size_t length);
+  [[nodiscard]] BindingResult Read(const char* text, size_t length, uint32_t expectedNames);
 
  private:
   // Where an anchor points: a node by its path from the root, or the text of
@@ -115,8 +116,9 @@ class YamlReader {
 size_t Line(const yaml_mark_t& mark) { return mark.line + 1; }
 size_t Column(const yaml_mark_t& mark) { return mark.column + 1; }
 
-BindingResult YamlReader::Read(const char* text, size_t length) {
+BindingResult YamlReader::Read(const char* text, size_t length, uint32_t expectedNames) {
   budget_ = YamlAliasBudgetFor(length);
+  structures_.ExpectNames(expectedNames);
   EventParser parser(text, length);
   bool parsed = parser.Next();
   while (parsed && parser.event().type != YAML_STREAM_END_EVENT && result_.ok) {
@@ -464,18 +466,21 @@ void YamlReader::Fail(YamlMessage message, std::string_view name, const yaml_mar
 }  // namespace
 
 BindingResult ParseYaml(const char* text, size_t length) {
+  uint32_t names = 0;
   {
     BindingResult result;
     if (YamlInternal::ReadYamlDirect(text, length, result.value)) return result;
+    if (const BindingStorage* first = result.value.Storage()) names = first->InternedCount();
   }
   // Anchors, aliases, a key given twice, a second document or a failure:
   // read again from the start, applying every rule.
-  return YamlInternal::ReadYamlGeneral(text, length);
+  return YamlInternal::ReadYamlGeneral(text, length, names);
 }
 
-BindingResult YamlInternal::ReadYamlGeneral(const char* text, size_t length) {
+BindingResult YamlInternal::ReadYamlGeneral(const char* text, size_t length,
+                                            uint32_t expectedNames) {
   YamlReader reader;
-  return reader.Read(text, length);
+  return reader.Read(text, length, expectedNames);
 }
 
 }  // namespace Tesk
