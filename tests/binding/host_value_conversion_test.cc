@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
 #include <limits>
 #include <string>
@@ -179,70 +180,51 @@ TEST_F(HostValueConversion, UnlistedTagFailsIntoTheHostResult) {
   EXPECT_FALSE(FromHostValue(items[1], "body", nullptr).ok);
 }
 
-// A host structure whose members are the given names and values (host
-// values owned by the test), in that order.
-class HostStructure {
- public:
-  explicit HostStructure(const std::vector<std::pair<std::string, BindingProperty>>& members) {
-    for (const auto& [name, value] : members) {
-      names_.push_back(name);
-      members_.push_back(HostValueMember{});
-      members_.back().value = ToHostValue(value, nullptr);
-    }
-    for (size_t i = 0; i < members_.size(); ++i) members_[i].name = names_[i].c_str();
-    host_ = ZeroHostValue();
-    host_.tag = static_cast<uint32_t>(HostValueTag::Structure);
-    host_.structure.members = members_.data();
-    host_.structure.count = static_cast<uint32_t>(members_.size());
-  }
-  ~HostStructure() {
-    for (HostValueMember& member : members_) Tesk::ReleaseHostValue(member.value);
-  }
-  [[nodiscard]] const HostValue& Get() const { return host_; }
-
- private:
-  std::vector<std::string> names_;
-  std::vector<HostValueMember> members_;
-  HostValue host_;
-};
-
 TEST_F(HostValueConversion, RepeatedMemberTakesItsLastValue) {
   struct Case {
     const char* what;
-    BindingProperty first;
-    BindingProperty last;
+    TestValue first;
+    TestValue last;
+    BindingProperty expected;
   };
   const Case cases[] = {
-      {"lists", Collection({Signed(1), Signed(2)}), Collection({Signed(3)})},
-      {"structures", Structure({{"x", Signed(1)}}), Structure({{"y", Signed(2)}})},
-      {"scalars", Signed(1), Text("two")},
-      {"a list, then empty", Collection({Signed(1)}), Empty()},
-      {"a structure, then a list", Structure({{"x", Signed(1)}}), Collection({})},
+      {"lists", TestValue::Collection({TestValue::Signed(1), TestValue::Signed(2)}),
+       TestValue::Collection({TestValue::Signed(3)}), Collection({Signed(3)})},
+      {"structures", TestValue::Structure({{"x", TestValue::Signed(1)}}),
+       TestValue::Structure({{"y", TestValue::Signed(2)}}), Structure({{"y", Signed(2)}})},
+      {"scalars", TestValue::Signed(1), TestValue::String("two"), Text("two")},
+      {"a list, then empty", TestValue::Collection({TestValue::Signed(1)}), TestValue(), Empty()},
+      {"a structure, then a list", TestValue::Structure({{"x", TestValue::Signed(1)}}),
+       TestValue::Collection({}), Collection({})},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
-    const HostStructure host({{"a", c.first}, {"b", Bool(true)}, {"a", c.last}});
-    const Tesk::HostValueConversion converted = FromHostValue(host.Get(), "value", nullptr);
+    HostValue host =
+        TestValue::Structure({{"a", c.first}, {"b", TestValue::Bool(true)}, {"a", c.last}})
+            .ToHostValue();
+    const Tesk::HostValueConversion converted = FromHostValue(host, "value", nullptr);
+    Testing::ReleaseHostValue(host);
     ASSERT_TRUE(converted.ok);
-    EXPECT_EQ(converted.value, Structure({{"a", c.last}, {"b", Bool(true)}}));
+    EXPECT_EQ(converted.value, Structure({{"a", c.expected}, {"b", Bool(true)}}));
   }
 }
 
 TEST_F(HostValueConversion, ManyMembersInDescendingOrderWithARepeat) {
-  std::vector<std::pair<std::string, BindingProperty>> members;
+  std::vector<std::pair<std::string, TestValue>> members;
   BindingProperty expected;
   char name[16];
   for (int i = 20000; i > 0; --i) {
     std::snprintf(name, sizeof name, "k%05d", i);
-    members.emplace_back(name, Signed(i));
+    members.emplace_back(name, TestValue::Signed(i));
   }
-  members.emplace_back("k10000", Text("again"));
+  members.emplace_back("k10000", TestValue::String("again"));
   for (int i = 1; i <= 20000; ++i) {
     std::snprintf(name, sizeof name, "k%05d", i);
     expected.MemberRef(name) = i == 10000 ? Text("again") : Signed(i);
   }
-  const HostStructure host(members);
-  const Tesk::HostValueConversion converted = FromHostValue(host.Get(), "value", nullptr);
+  HostValue host = TestValue::Structure(std::move(members)).ToHostValue();
+  const Tesk::HostValueConversion converted = FromHostValue(host, "value", nullptr);
+  Testing::ReleaseHostValue(host);
   ASSERT_TRUE(converted.ok);
   EXPECT_TRUE(converted.value == expected);
 }
