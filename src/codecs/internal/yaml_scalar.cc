@@ -168,34 +168,18 @@ bool ReadJsonFormNumber(std::string_view text, JsonNumbers::Number& number) {
   return JsonNumbers::Read(end, number) == JsonSyntaxError::None && end == copy + text.size();
 }
 
-bool ReadJsonFormNumber(std::string_view text, double& value) {
-  JsonNumbers::Number number;
-  if (!ReadJsonFormNumber(text, number)) return false;
-  // Whole numbers come back as integers: as doubles they are rounded as the
-  // text would be.
-  switch (number.kind) {
-    case JsonNumbers::Kind::Unsigned:
-      value = static_cast<double>(number.unsignedValue);
-      return true;
-    case JsonNumbers::Kind::Signed:
-      value = static_cast<double>(number.signedValue);
-      return true;
-    case JsonNumbers::Kind::Float:
-      value = number.floatValue;
-      return true;
-  }
-  return false;
-}
-
-// Reads the whole text as a number as strtod does (`text` is NUL-terminated),
-// the plain decimal form without it: the JSON form in one pass, the rest of
-// it through std::from_chars, which is as correctly rounded, faster than
-// strtod, and independent of the locale. Infinities of either sign (the words,
-// or numbers beyond the double range) are no numbers here: they stay text,
-// like any other word.
-bool ReadNumber(std::string_view text, double& value) {
+// Reads the whole text as a number as strtod does (`text` is NUL-terminated):
+// the JSON form in one pass, the plain decimal form through std::from_chars,
+// which is as correctly rounded, faster than strtod, and independent of the
+// locale. An integer in the JSON form that fits 64 bits comes back as the JSON
+// reader keeps it; any other number as a double. Infinities of either sign (the
+// words, or numbers beyond the double range) are no numbers here: they stay
+// text, like any other word.
+bool ReadNumber(std::string_view text, JsonNumbers::Number& number) {
   if (text.empty() || !MayStartNumber(text[0])) return false;
-  if (ReadJsonFormNumber(text, value)) return true;
+  if (ReadJsonFormNumber(text, number)) return true;
+  number.kind = JsonNumbers::Kind::Float;
+  double& value = number.floatValue;
   if (IsPlainDecimal(text)) {
     const std::from_chars_result read =
         std::from_chars(text.data(), text.data() + text.size(), value);
@@ -237,7 +221,7 @@ void StoreUntagged(std::string_view text, BindingProperty& target) {
   // An integer that fits 64 bits keeps every digit, as in JSON: beyond 2^53
   // a double would round it.
   JsonNumbers::Number number;
-  if (ReadJsonFormNumber(text, number)) {
+  if (ReadNumber(text, number)) {
     if (number.kind == JsonNumbers::Kind::Unsigned) {
       target.SetUnsigned(number.unsignedValue);
       return;
@@ -246,9 +230,7 @@ void StoreUntagged(std::string_view text, BindingProperty& target) {
       target.SetSigned(number.signedValue);
       return;
     }
-  }
-  double value;
-  if (ReadNumber(text, value)) {
+    const double value = number.floatValue;
     if (std::isnan(value) || std::trunc(value) != value) {
       target.SetFloat(value);
     } else if (value >= 0 && value < kTwoTo64) {
