@@ -371,6 +371,95 @@ void YamlCpp(benchmark::State& state, const Corpus* corpus) {
 }
 
 // ---------------------------------------------------------------------------
+// Merging reads: one object of 320,000 keys in descending order (about 4 MB of
+// JSON), without and with one key given again at its end. The repeat sends the
+// whole document to the merging reader (a top-down read by name), which must
+// stay near-linear: the aim is the repeated document within twice the time of
+// the plain one in every format.
+
+enum class Format { Json, Msgpack, Yaml };
+
+struct MergeDocument {
+  Format format;
+  std::string text;
+};
+
+MergeDocument MakeDescendingKeys(Format format, bool repeat) {
+  constexpr uint32_t kKeys = 320000;
+  const uint32_t count = kKeys + (repeat ? 1 : 0);
+  MergeDocument document{format, {}};
+  std::string& out = document.text;
+  if (format == Format::Json) out += '{';
+  if (format == Format::Msgpack) {
+    out += '\xDF';
+    for (int shift = 24; shift >= 0; shift -= 8) out += static_cast<char>(count >> shift);
+  }
+  char key[16];
+  const auto add = [&](uint32_t i, bool last) {
+    std::snprintf(key, sizeof key, "k%07u", i);
+    switch (format) {
+      case Format::Json:
+        out += '"';
+        out += key;
+        out += "\":" + std::to_string(i) + (last ? "}" : ",");
+        break;
+      case Format::Msgpack:
+        out += '\xA8';
+        out += key;
+        out += '\xCE';
+        for (int shift = 24; shift >= 0; shift -= 8) out += static_cast<char>(i >> shift);
+        break;
+      case Format::Yaml:
+        out += key;
+        out += ": " + std::to_string(i) + "\n";
+        break;
+    }
+  };
+  for (uint32_t i = kKeys; i > 0; --i) add(i, i == 1 && !repeat);
+  if (repeat) add(kKeys / 2, true);
+  return document;
+}
+
+void MergeRead(benchmark::State& state, const MergeDocument* document) {
+  Measure<BindingResult>(
+      state,
+      [&](auto& out) {
+        switch (document->format) {
+          case Format::Json:
+            out.emplace(ParseJson(document->text));
+            break;
+          case Format::Msgpack:
+            out.emplace(ReadMessagePack(document->text).result);
+            break;
+          case Format::Yaml:
+            out.emplace(ParseYaml(document->text));
+            break;
+        }
+        return document->text.size();
+      },
+      [&](const BindingResult& result) {
+        if (!result.ok) state.SkipWithError(result.ErrorText().c_str());
+        if (result.value.Size() != 320000) state.SkipWithError("not 320,000 members");
+        return CountValues(result.value);
+      });
+}
+
+void RegisterMergeReads() {
+  static const MergeDocument documents[] = {
+      MakeDescendingKeys(Format::Json, false),    MakeDescendingKeys(Format::Json, true),
+      MakeDescendingKeys(Format::Msgpack, false), MakeDescendingKeys(Format::Msgpack, true),
+      MakeDescendingKeys(Format::Yaml, false),    MakeDescendingKeys(Format::Yaml, true),
+  };
+  const char* const formats[] = {"json", "msgpack", "yaml"};
+  for (size_t i = 0; i < std::size(documents); ++i) {
+    const std::string name = std::string("merge_read/") + formats[i / 2] + "_descending_keys/" +
+                             (i % 2 == 0 ? "plain" : "repeated");
+    benchmark::RegisterBenchmark(name.c_str(), MergeRead, &documents[i])
+        ->Unit(benchmark::kMillisecond);
+  }
+}
+
+// ---------------------------------------------------------------------------
 
 using Function = void (*)(benchmark::State&, const Corpus*);
 
@@ -454,6 +543,7 @@ int main(int argc, char** argv) {
     corpus.ours = std::move(read.value);
   }
   for (const Corpus& corpus : corpora) RegisterCorpus(corpus);
+  RegisterMergeReads();
   benchmark::Initialize(&argc, argv);
   if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
   benchmark::RunSpecifiedBenchmarks();

@@ -59,4 +59,14 @@ row("msgpack / json read", [(("msgpack_read", c, "ours"), ("json_read", c, "ours
 table("yaml_read", "speed ratios", [("ours / limit", "ours", "limit"),
       ("loader / limit", "loader", "limit"), ("yaml_cpp / limit", "yaml_cpp", "limit"),
       ("ours / loader", "ours", "loader"), ("ours / yaml_cpp", "ours", "yaml_cpp")])
+
+# Merging reads: 320,000 keys in descending order, with one key given again
+# (read by the merging reader) and without; the aim is at most 2.
+print("\nmerge_read: time with the repeated key / time without")
+for fmt in ("json", "msgpack", "yaml"):
+    shape = f"{fmt}_descending_keys"
+    plain, repeated = ("merge_read", shape, "plain"), ("merge_read", shape, "repeated")
+    if plain in time and repeated in time:
+        print(f"  {fmt:<10}{time[repeated] / time[plain]:9.2f}"
+              f"   ({time[plain]:.1f} ms, {time[repeated]:.1f} ms)")
 PY

@@ -451,26 +451,50 @@ void BindingProperty::SetInlineText(std::string_view text) {
   head_ = (head_ & ~kKindMask) | kInlineTextBit | static_cast<uintptr_t>(Kind::String);
 }
 
+// The text or bytes a setter stores may lie in what the value holds now (its
+// own inline text, its string or blob block, or anywhere in the tree of a root
+// container), so the setters make the new payload before they release the
+// old one, or copy the input aside when releasing frees the whole tree.
+
+bool BindingProperty::ReleaseDropsTree() const {
+  return OwnsStorage() && (Kind() == Kind::Collection || Kind() == Kind::Structure);
+}
+
 void BindingProperty::SetString(std::string_view text) {
-  Reset();
   text = CutAtNul(text);
   if (text.size() <= kInlineCapacity) {
-    SetInlineText(text);
+    char copy[kInlineCapacity + 1];
+    CopyShort(copy, text.data(), text.size());
+    Reset();
+    SetInlineText(std::string_view(copy, text.size()));
     return;
   }
   if (text.size() > UINT32_MAX - 64) throw std::length_error(kLengthError);
-  BindingStorage& storage = EnsureStorage();
-  payload_.string = Copier(storage, nullptr).NewString(text);
+  if (ReleaseDropsTree()) {
+    const std::string copy(text);
+    Reset();
+    SetString(copy);
+    return;
+  }
+  StringBlock* const block = Copier(EnsureStorage(), nullptr).NewString(text);
+  if (HoldsBlock()) ReleasePayload();
+  payload_.string = block;
   SetKind(Kind::String);
 }
 
 void BindingProperty::SetBlob(std::span<const uint8_t> bytes) {
-  Reset();
   if (bytes.size() > UINT32_MAX - 64) throw std::length_error(kLengthError);
+  if (ReleaseDropsTree()) {
+    const std::vector<uint8_t> copy(bytes.begin(), bytes.end());
+    Reset();
+    SetBlob(copy);
+    return;
+  }
   const auto size = static_cast<uint32_t>(bytes.size());
   auto* block = static_cast<BlobBlock*>(EnsureStorage().AllocateBlock(BlobBlock::BlockSize(size)));
   block->size = size;
   if (size != 0) std::memcpy(block->bytes, bytes.data(), size);
+  if (HoldsBlock()) ReleasePayload();
   payload_.blob = block;
   SetKind(Kind::Blob);
 }
@@ -704,16 +728,28 @@ void BindingProperty::GrowArray(uint32_t capacity, size_t itemBytes) {
   if (capacity <= header->capacity) return;
   BindingStorage& storage = *Storage();
   // Items hold no pointer into themselves, so they move by copying bytes.
-  const size_t bytes = sizeof(ArrayHeader) + size_t{capacity} * itemBytes;
+  const size_t bytes = BindingInternal::ArrayBlockBytes(capacity, itemBytes);
   if (header->capacity == 0) {
     header = static_cast<ArrayHeader*>(storage.AllocateBlock(bytes));
     header->size = 0;
   } else {
     header = static_cast<ArrayHeader*>(storage.ResizeBlock(
-        header, sizeof(ArrayHeader) + size_t{header->capacity} * itemBytes, bytes));
+        header, BindingInternal::ArrayBlockBytes(header->capacity, itemBytes), bytes));
   }
   header->capacity = capacity;
   payload_.array = header;
+}
+
+void BindingProperty::MakeRoomForMember(InternedString* name) {
+  const ArrayHeader* header = payload_.array;
+  if (header->size < header->capacity) return;
+  try {
+    if (header->capacity >= kMaxCollectionSize) throw std::length_error(kLengthError);
+    GrowArray(GrownCapacity(header->capacity, header->size + 1), sizeof(MemberSlot));
+  } catch (...) {
+    Storage()->Release(name);
+    throw;
+  }
 }
 
 BindingProperty& BindingProperty::MemberRef(std::string_view name) {
@@ -738,11 +774,8 @@ BindingProperty& BindingProperty::MemberRef(std::string_view name) {
     at = FindMember(MembersOf(header), header->size, name);
   }
   if (at.found) return MembersOf(header)[at.index].value;
-  if (header->size == header->capacity) {
-    if (header->capacity >= kMaxCollectionSize) throw std::length_error(kLengthError);
-    GrowArray(GrownCapacity(header->capacity, header->size + 1), sizeof(MemberSlot));
-    header = payload_.array;
-  }
+  // Interned before the array grows: the name may lie in this structure (a
+  // member's inline text), which growing moves.
   InternedString* interned;
   if (known != nullptr) {
     interned = known->entry;
@@ -750,6 +783,8 @@ BindingProperty& BindingProperty::MemberRef(std::string_view name) {
   } else {
     interned = storage.InternName(name);
   }
+  MakeRoomForMember(interned);
+  header = payload_.array;
   MemberSlot* members = MembersOf(header);
   MemberSlot* slot = members + at.index;
   // Members hold no pointer into themselves: the later ones move up by bytes.
@@ -854,9 +889,11 @@ bool operator==(const BindingProperty& a, const BindingProperty& b) {
 }
 
 void BindingResult::Fail(std::string_view message) {
-  value.Reset();
+  // The message may lie in the value being replaced.
+  BindingProperty failed;
+  failed.MemberRef("error").SetString(message);
+  value = std::move(failed);
   ok = false;
-  value.MemberRef("error").SetString(message);
 }
 
 std::string BindingResult::ErrorText() const {

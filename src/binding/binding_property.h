@@ -28,6 +28,7 @@ struct BlobBlock;
 struct EnumCell;
 struct StringBlock;
 struct MemberSlot;
+struct InternedString;
 }  // namespace BindingInternal
 
 enum class BindingPropertyKind : uint8_t {
@@ -179,6 +180,7 @@ class BindingProperty {
   friend bool operator==(const BindingProperty& a, const BindingProperty& b);
   friend class BindingTreeBuilder;
   friend class BindingSizedTreeBuilder;
+  friend class BindingMergingBuilder;
 
  private:
   class Copier;
@@ -218,6 +220,12 @@ class BindingProperty {
   // A collection's or structure's array with room for `capacity` items of
   // `itemBytes` each.
   void GrowArray(uint32_t capacity, size_t itemBytes);
+  // Room for one more member of a structure: grows a full array, releasing
+  // `name` (the new member's reference) when that throws.
+  void MakeRoomForMember(BindingInternal::InternedString* name);
+  // Whether Reset frees the whole tree (a root container) rather than the
+  // value's own blocks.
+  [[nodiscard]] bool ReleaseDropsTree() const;
   void ReleaseBlocks() noexcept;
   void ReleasePayload() noexcept;
   void ReleaseMembers() noexcept;

@@ -7,26 +7,16 @@
 
 namespace Tesk {
 
+using BindingInternal::ArrayBlockBytes;
 using BindingInternal::ArrayHeader;
 using BindingInternal::MemberSlot;
 
 BindingSizedTreeBuilder::BindingSizedTreeBuilder(BindingProperty& root)
     : storage_(root.EnsureStorage()) {}
 
-namespace {
-
-// The bytes of a block of `capacity` items; in 64 bits, so that no count
-// wraps the size on a 32-bit target.
-size_t BlockBytes(uint32_t capacity, size_t itemBytes) {
-  const uint64_t bytes = sizeof(ArrayHeader) + uint64_t{capacity} * itemBytes;
-  if (bytes > SIZE_MAX) throw std::bad_alloc();
-  return static_cast<size_t>(bytes);
-}
-
-}  // namespace
-
 ArrayHeader* BindingSizedTreeBuilder::NewBlock(uint32_t capacity, size_t itemBytes) {
-  auto* items = static_cast<ArrayHeader*>(storage_.AllocateBlock(BlockBytes(capacity, itemBytes)));
+  auto* items =
+      static_cast<ArrayHeader*>(storage_.AllocateBlock(ArrayBlockBytes(capacity, itemBytes)));
   items->size = 0;
   items->capacity = capacity;
   return items;
@@ -39,8 +29,8 @@ ArrayHeader* BindingSizedTreeBuilder::Grow(ArrayHeader* items, size_t itemBytes)
       size < kMaxCollectionSize / 2 ? (size < 4 ? 8 : size * 2) : kMaxCollectionSize;
   if (size == 0) return NewBlock(capacity, itemBytes);
   // Items hold no pointer into themselves: they move by copying their bytes.
-  auto* grown = static_cast<ArrayHeader*>(
-      storage_.ResizeBlock(items, BlockBytes(size, itemBytes), BlockBytes(capacity, itemBytes)));
+  auto* grown = static_cast<ArrayHeader*>(storage_.ResizeBlock(
+      items, ArrayBlockBytes(size, itemBytes), ArrayBlockBytes(capacity, itemBytes)));
   grown->capacity = capacity;
   return grown;
 }

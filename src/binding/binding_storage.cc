@@ -144,6 +144,7 @@ void BindingStorage::ReleaseChunksAndLargeBlocks() noexcept {
 }
 
 void* BindingStorage::AllocateSlow(size_t size) {
+  CheckBlockSize(size);
   const size_t rounded = RoundToBlock(size);
   if (rounded > kLargestChunkBlock) return AllocateLarge(rounded);
   const SizeClass sizeClass = ClassOf(rounded);
@@ -205,6 +206,7 @@ void BindingStorage::FreeBlock(void* block, size_t size) noexcept {
 
 void* BindingStorage::ResizeBlock(void* block, size_t oldSize, size_t newSize) {
   if (block == nullptr) return AllocateBlock(newSize);
+  CheckBlockSize(newSize);
   const size_t oldRounded = RoundToBlock(oldSize);
   const size_t newRounded = RoundToBlock(newSize);
   if (oldRounded > kLargestChunkBlock && newRounded > kLargestChunkBlock) {
@@ -241,8 +243,12 @@ void* BindingStorage::ResizeBlock(void* block, size_t oldSize, size_t newSize) {
   return resized;
 }
 
+void BindingStorage::CheckBlockSize(size_t size) {
+  // Rounding up and the large block's header must not wrap the size.
+  if (size > SIZE_MAX - sizeof(LargeBlock) - kBlockAlignment) throw std::bad_alloc();
+}
+
 void* BindingStorage::AllocateLarge(size_t size) {
-  if (size > SIZE_MAX - sizeof(LargeBlock)) throw std::bad_alloc();
   auto* block = static_cast<LargeBlock*>(Memory::Allocate(sizeof(LargeBlock) + size));
   if (block == nullptr) throw std::bad_alloc();
   block->previous = nullptr;

@@ -149,6 +149,8 @@ class BindingStorage {
     __asan_poison_memory_region(block, size);
 #endif
   }
+  // Throws std::bad_alloc for a size no block can have.
+  static void CheckBlockSize(size_t size);
   void* AllocateSlow(size_t size);
   void* TakeFromChunk(size_t classBytes);
   void* AllocateLarge(size_t size);

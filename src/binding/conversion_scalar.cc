@@ -323,25 +323,30 @@ void FromBindingEnumeration(BindingResult& result, int32_t& target, const Bindin
     if (result.ok) target = static_cast<int32_t>(value);
     return;
   }
+  const auto refuse = [&](const FormatArg& shown) {
+    const FormatArg args[] = {shown, record->name, label};
+    result.Fail(Format(kEnumValueNotValid, args));
+  };
   const auto accept = [&](int32_t value, const FormatArg& shown) {
-    if (record->FindEnumeratorByValue(value) == nullptr) {
-      const FormatArg args[] = {shown, record->name, label};
-      result.Fail(Format(kEnumValueNotValid, args));
-      return;
-    }
+    if (record->FindEnumeratorByValue(value) == nullptr) return refuse(shown);
     target = value;
   };
   switch (input.Kind()) {
     case Kind::Empty:
       result.Fail(Format(kValueRequired, label));
       return;
-    case Kind::Signed:
-      // The low 32 bits, read as a signed 32-bit number.
-      return accept(static_cast<int32_t>(static_cast<uint32_t>(input.GetSigned())),
-                    input.GetSigned());
-    case Kind::Unsigned:
-      return accept(static_cast<int32_t>(static_cast<uint32_t>(input.GetUnsigned())),
-                    input.GetUnsigned());
+    case Kind::Signed: {
+      // A number outside int32 names no enumerator: it is refused, never cut
+      // to its low 32 bits.
+      const int64_t value = input.GetSigned();
+      if (value < INT32_MIN || value > INT32_MAX) return refuse(value);
+      return accept(static_cast<int32_t>(value), value);
+    }
+    case Kind::Unsigned: {
+      const uint64_t value = input.GetUnsigned();
+      if (value > INT32_MAX) return refuse(value);
+      return accept(static_cast<int32_t>(value), value);
+    }
     case Kind::String: {
       const char* text = input.CString();
       if (const BindingEnumerator* byName = record->FindEnumerator(text)) {

@@ -4,6 +4,7 @@
 #include <new>
 #include <string>
 
+#include "binding/binding_merging_builder.h"
 #include "binding/binding_registry.h"
 #include "binding/internal/conversion_messages.h"
 #include "diagnostics/format.h"
@@ -119,10 +120,28 @@ void Fill(HostValue& out, const BindingProperty& value, const BindingRegistry* r
 struct FromHostState {
   std::string_view label;
   ResponseRecord* hostResult;
+  BindingMergingBuilder structures;
 };
 
-bool Convert(const HostValue& in, BindingProperty& out, const FromHostState& state) {
-  switch (static_cast<Tag>(in.tag)) {
+// Stops the conversion with `message`, written into the host result if any.
+bool FailInto(const FromHostState& state, const std::string& message) {
+  if (ResponseRecord* record = state.hostResult) {
+    ReleaseHostValue(record->result);
+    Memory::Free(record->errorText);
+    record->errorText = DuplicateText(message.c_str());
+    record->failed = 1;
+  }
+  return false;
+}
+
+// `depth` counts the collections and structures that enclose `in`.
+bool Convert(const HostValue& in, BindingProperty& out, FromHostState& state, uint32_t depth) {
+  const auto tag = static_cast<Tag>(in.tag);
+  if ((tag == Tag::Collection || tag == Tag::Structure) && depth >= kMaxHostValueDepth) {
+    return FailInto(state,
+                    Format(BindingInternal::kHostValueTooDeep, state.label, kMaxHostValueDepth));
+  }
+  switch (tag) {
     case Tag::Empty:
       out.Reset();
       return true;
@@ -152,31 +171,28 @@ bool Convert(const HostValue& in, BindingProperty& out, const FromHostState& sta
       const uint32_t count = in.collection.items != nullptr ? in.collection.count : 0;
       out.Reserve(count);
       for (uint32_t index = 0; index < count; ++index) {
-        if (!Convert(in.collection.items[index], out.Append(), state)) return false;
+        if (!Convert(in.collection.items[index], out.Append(), state, depth + 1)) return false;
       }
       return true;
     }
     case Tag::Structure: {
       out.MakeStructure();
       const uint32_t count = in.structure.members != nullptr ? in.structure.count : 0;
+      state.structures.Begin(out);
       for (uint32_t index = 0; index < count; ++index) {
         const HostValueMember& member = in.structure.members[index];
         const char* name = member.name != nullptr ? member.name : "";
-        if (!Convert(member.value, out.MemberRef(name), state)) return false;
+        // A name given again: its last value wins, whatever the kinds.
+        BindingProperty& value = state.structures.Member(name);
+        value.Reset();
+        if (!Convert(member.value, value, state, depth + 1)) return false;
       }
+      state.structures.End();
       return true;
     }
   }
-  // An unlisted tag.
-  if (ResponseRecord* record = state.hostResult) {
-    ReleaseHostValue(record->result);
-    Memory::Free(record->errorText);
-    record->errorText = DuplicateText(
-        Format(BindingInternal::kHostValueIncompatible, state.label, HostValueTagName(in.tag))
-            .c_str());
-    record->failed = 1;
-  }
-  return false;
+  return FailInto(state, Format(BindingInternal::kHostValueIncompatible, state.label,
+                                HostValueTagName(in.tag)));
 }
 
 }  // namespace
@@ -234,7 +250,10 @@ void ReleaseHostValue(HostValue& value) {
 HostValueConversion FromHostValue(const HostValue& value, std::string_view label,
                                   ResponseRecord* hostResult) {
   HostValueConversion conversion;
-  conversion.ok = Convert(value, conversion.value, FromHostState{label, hostResult});
+  FromHostState state{label, hostResult, {}};
+  conversion.ok = Convert(value, conversion.value, state, 0);
+  // A conversion cut short may leave structures out of name order.
+  if (!conversion.ok) conversion.value.Reset();
   return conversion;
 }
 

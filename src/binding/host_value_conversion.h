@@ -27,10 +27,16 @@ struct HostValueConversion {
   bool ok = true;
 };
 
+// The deepest nesting of collections and structures FromHostValue converts,
+// so that the recursive code over values never runs out of stack.
+inline constexpr uint32_t kMaxHostValueDepth = 512;
+
 // A BindingProperty from a HostValue of any listed tag; texts end at their
-// first NUL. A value of an unlisted tag (anywhere in the tree) stops the
-// conversion: `hostResult` (may be null) then has its result released, an
-// owned copy of the message in errorText and `failed` set, and ok is false.
+// first NUL. A member name given twice in a structure takes its last value.
+// A value of an unlisted tag (anywhere in the tree) or nested deeper than
+// kMaxHostValueDepth stops the conversion: `hostResult` (may be null) then has
+// its result released, an owned copy of the message in errorText and `failed`
+// set, ok is false and the value empty.
 [[nodiscard]] HostValueConversion FromHostValue(const HostValue& value, std::string_view label,
                                                 ResponseRecord* hostResult);
 

@@ -2,6 +2,8 @@
 #include <cstdio>
 #include <vector>
 
+#include "binding/binding_merging_builder.h"
+#include "binding/binding_storage.h"
 #include "binding/binding_tree_builder.h"
 #include "codecs/internal/json_tokenizer.h"
 #include "codecs/internal/scratch_buffer.h"
@@ -10,21 +12,24 @@
 namespace Tesk {
 namespace {
 
-// Builds the tree top-down through MemberRef, for a document that names a
+// Builds the tree top-down by name, for a document that names a
 // member twice: a repeated name addresses the same member, a later scalar
 // replaces it, a later object adds to an earlier object and a later array
 // appends to an earlier array. `target_` is the value the next scalar or
 // container goes into; `open_` the containers not yet closed.
 class MergingSink {
  public:
-  explicit MergingSink(BindingProperty& root) : target_(&root) { open_.reserve(32); }
+  MergingSink(BindingProperty& root, uint32_t expectedNames) : target_(&root) {
+    open_.reserve(32);
+    structures_.ExpectNames(expectedNames);
+  }
   void Empty() { NextValue(); }
   void Bool(bool value) { NextValue()->SetBool(value); }
   void Signed(int64_t value) { NextValue()->SetSigned(value); }
   void Unsigned(uint64_t value) { NextValue()->SetUnsigned(value); }
   void Float(double value) { NextValue()->SetFloat(value); }
   void String(std::string_view text) { NextValue()->SetString(text); }
-  void Key(std::string_view name) { target_ = &open_.back()->MemberRef(name); }
+  void Key(std::string_view name) { target_ = &structures_.Member(name); }
   void StartCollection() {
     BindingProperty* value = NextValue();
     value->MakeCollection();
@@ -33,10 +38,11 @@ class MergingSink {
   void EndCollection() { open_.pop_back(); }
   void StartStructure() {
     BindingProperty* value = NextValue();
-    value->MakeStructure();
+    structures_.Begin(*value);
     open_.push_back(value);
   }
   bool EndStructure() {
+    structures_.End();
     open_.pop_back();
     return true;
   }
@@ -54,6 +60,7 @@ class MergingSink {
 
   BindingProperty* target_;
   std::vector<BindingProperty*> open_;
+  BindingMergingBuilder structures_;
 };
 
 void FailWithReport(BindingResult& result, const char* text, size_t offset) {
@@ -63,15 +70,17 @@ void FailWithReport(BindingResult& result, const char* text, size_t offset) {
   result.Fail(message);
 }
 
-// Reads the `length` bytes at `input`, none of them a NUL.
-// Sets `repeatedName` (and leaves the result to be discarded) when the sink
-// cannot build an object that names a member twice.
-template <class Sink>
-BindingResult ParseWith(const char* input, size_t length, bool& repeatedName) {
+// Reads the `length` bytes at `input`, none of them a NUL, with a Sink made
+// from the result's value and `extra`. Sets `repeatedName` (and leaves the
+// result to be discarded) when the sink cannot build an object that names a
+// member twice.
+template <class Sink, class... Extra>
+BindingResult ParseWith(const char* input, size_t length, bool& repeatedName,
+                        const Extra&... extra) {
   BindingResult result;
   // Strings are unescaped in place, in a copy.
   ScratchText text(std::string_view(input, length), kJsonTokenizerPadding);
-  Sink sink(result.value);
+  Sink sink(result.value, extra...);
   const JsonReadOutcome outcome = JsonTokenizer<Sink, kMaxJsonDepth>(text.data(), sink).Read();
   if (outcome.error == JsonSyntaxError::None) {
     sink.Finish();
@@ -92,8 +101,12 @@ BindingResult ParseBytes(const char* input, size_t length) {
   if (!repeatedName) return result;
   // Rare: a name given twice in one object. Read again, merging as it goes.
   // The first read stopped at that object's end, so any error lies after it
-  // and the second read reports it at the same offset.
-  return ParseWith<MergingSink>(input, length, repeatedName);
+  // and the second read reports it at the same offset. The names it interned
+  // are those the second read meets first.
+  const BindingStorage* first = result.value.Storage();
+  const uint32_t names = first != nullptr ? first->InternedCount() : 0;
+  result = BindingResult();
+  return ParseWith<MergingSink>(input, length, repeatedName, names);
 }
 
 }  // namespace

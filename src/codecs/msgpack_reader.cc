@@ -7,7 +7,9 @@
 #include <type_traits>
 #include <vector>
 
+#include "binding/binding_merging_builder.h"
 #include "binding/binding_sized_tree_builder.h"
+#include "binding/binding_storage.h"
 #include "diagnostics/format.h"
 
 namespace Tesk {
@@ -365,7 +367,7 @@ class InPlaceReader : public MessagePackInput<InPlaceReader> {
   bool repeatedName_ = false;
 };
 
-// Builds the tree top-down through Element and MemberRef, for a document whose
+// Builds the tree top-down through Element and by name, for a document whose
 // map names a key twice: a repeated key addresses the same member, a later
 // scalar replaces it, nil leaves it, and a later container of the same kind
 // keeps its content and is filled again from its first item.
@@ -374,13 +376,16 @@ class MergingReader : public MessagePackInput<MergingReader> {
   using MessagePackInput::MessagePackInput;
 
   // Reads the root value into the result; returns the position reached.
-  size_t Run() {
+  // `expectedNames`: the member names an earlier read of the input interned.
+  size_t Run(uint32_t expectedNames) {
     if (count_ == 0) return 0;
     open_.reserve(16);
+    structures_.ExpectNames(expectedNames);
     if (!ReadValue(result_.value)) return position_;
     while (!open_.empty() && position_ < count_) {
       OpenContainer& top = open_.back();
       if (top.next == top.count) {
+        if (top.isMap) structures_.End();
         open_.pop_back();
         continue;
       }
@@ -391,9 +396,12 @@ class MergingReader : public MessagePackInput<MergingReader> {
       } else if ((item & 1) == 0) {
         if (!ReadKey(top.key)) break;
       } else {
-        if (!ReadValue(top.value->MemberRef(top.key))) break;
+        if (!ReadValue(structures_.Member(top.key))) break;
       }
     }
+    // Input that ends inside a map still leaves its members in name order (a
+    // failed read holds only its message).
+    if (result_.ok) structures_.EndAll();
     return position_;
   }
 
@@ -422,6 +430,7 @@ class MergingReader : public MessagePackInput<MergingReader> {
     const uint32_t room = Room(count, isMap);
     if (isMap) {
       target.ReserveMembers(room);
+      structures_.Begin(target);
     } else {
       target.Reserve(room);
     }
@@ -430,6 +439,7 @@ class MergingReader : public MessagePackInput<MergingReader> {
   }
 
   std::vector<OpenContainer> open_;
+  BindingMergingBuilder structures_;
 };
 
 }  // namespace
@@ -440,8 +450,11 @@ MessagePackReadResult ReadMessagePack(const uint8_t* bytes, size_t count) {
   read.position = InPlaceReader(bytes, count, read.result).Run(repeatedName);
   if (!repeatedName) return read;
   // Rare: a key given twice in one map. Read again, merging as it goes.
+  const BindingStorage* first = read.result.value.Storage();
+  const uint32_t names = first != nullptr ? first->InternedCount() : 0;
+  read = MessagePackReadResult();
   MessagePackReadResult merged;
-  merged.position = MergingReader(bytes, count, merged.result).Run();
+  merged.position = MergingReader(bytes, count, merged.result).Run(names);
   return merged;
 }
 

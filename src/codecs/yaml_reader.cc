@@ -8,6 +8,8 @@
 #include <unordered_map>
 #include <vector>
 
+#include "binding/binding_merging_builder.h"
+#include "binding/binding_storage.h"
 #include "codecs/internal/yaml_direct_reader.h"
 #include "codecs/internal/yaml_event_parser.h"
 #include "codecs/internal/yaml_general_reader.h"
@@ -40,7 +42,7 @@ struct Step {
 // Builds the value of one document from the parser's events.
 class YamlReader {
  public:
-  [[nodiscard]] BindingResult Read(const char* text, size_t length);
+  [[nodiscard]] BindingResult Read(const char* text, size_t length, uint32_t expectedNames);
 
  private:
   // Where an anchor points: a node by its path from the root, or the text of
@@ -57,6 +59,7 @@ class YamlReader {
     Step step;                     // from the parent; unused for the root
     uint32_t path = kNoPath;       // the node's entry in paths_, once an anchor needed one
     Anchor* openAnchor = nullptr;  // the anchor of this open sequence or mapping
+    bool mapping = false;          // a mapping open in structures_
   };
   // The paths of anchored nodes, sharing their prefixes: the root has no parent.
   struct PathNode {
@@ -104,12 +107,18 @@ class YamlReader {
   std::string pendingKey_;
   bool hasPendingKey_ = false;
   CopyCost copied_;  // by all alias copies of the document so far
+  // The mappings being filled: members in the order their keys come, sorted
+  // when the mapping ends.
+  BindingMergingBuilder structures_;
+  YamlAliasBudget budget_{};
 };
 
 size_t Line(const yaml_mark_t& mark) { return mark.line + 1; }
 size_t Column(const yaml_mark_t& mark) { return mark.column + 1; }
 
-BindingResult YamlReader::Read(const char* text, size_t length) {
+BindingResult YamlReader::Read(const char* text, size_t length, uint32_t expectedNames) {
+  budget_ = YamlAliasBudgetFor(length);
+  structures_.ExpectNames(expectedNames);
   EventParser parser(text, length);
   bool parsed = parser.Next();
   while (parsed && parser.event().type != YAML_STREAM_END_EVENT && result_.ok) {
@@ -170,7 +179,7 @@ void YamlReader::Handle(const yaml_event_t& event) {
   } else if (open.Kind() == Kind::Structure) {
     if (hasPendingKey_) {
       hasPendingKey_ = false;
-      OpenNode& member = Push(open.MemberRef(pendingKey_));
+      OpenNode& member = Push(structures_.Member(pendingKey_));
       member.step.member = true;
       // The key is not needed any more: the step takes its text, and the key
       // the step's old buffer (both are reused from node to node).
@@ -242,7 +251,8 @@ void YamlReader::HandleStart(const yaml_event_t& event, bool keyPosition) {
     node.MakeCollection();
     anchor = event.data.sequence_start.anchor;
   } else {
-    node.MakeStructure();
+    structures_.Begin(node);
+    Top().mapping = true;
     anchor = event.data.mapping_start.anchor;
   }
   if (anchor == nullptr) return;
@@ -290,7 +300,7 @@ void YamlReader::HandleAlias(const yaml_event_t& event, bool keyPosition) {
   bool onOpenPath = stack_[0].node == source;
   for (auto step = walk_.rbegin(); step != walk_.rend(); ++step) {
     const Step& to = paths_[*step].step;
-    source = to.member ? &source->Member(to.name) : &source->At(to.index);
+    source = to.member ? &structures_.Find(*source, to.name) : &source->At(to.index);
     ++level;
     onOpenPath = onOpenPath && level < depth_ && stack_[level].node == source;
   }
@@ -337,11 +347,16 @@ YamlReader::OpenNode& YamlReader::Push(BindingProperty& node) {
   entry.node = &node;
   entry.path = kNoPath;
   entry.openAnchor = nullptr;
+  entry.mapping = false;
   return entry;
 }
 
 void YamlReader::Pop() {
   OpenNode& entry = stack_[--depth_];
+  if (entry.mapping) {
+    structures_.End();
+    entry.mapping = false;
+  }
   if (entry.openAnchor != nullptr) {
     entry.openAnchor->open = false;
     entry.openAnchor = nullptr;
@@ -384,11 +399,11 @@ void YamlReader::RegisterKeyAnchor(const char* name, std::string_view key,
 bool YamlReader::Charge(const CopyCost& cost, const yaml_mark_t& mark) {
   copied_.nodes += cost.nodes;
   copied_.text += cost.text;
-  if (copied_.nodes > kYamlAliasNodeBudget) {
+  if (copied_.nodes > budget_.nodes) {
     Fail(YamlMessage::AliasNodesExceeded, mark);
     return false;
   }
-  if (copied_.text > kYamlAliasTextBudget) {
+  if (copied_.text > budget_.text) {
     Fail(YamlMessage::AliasTextExceeded, mark);
     return false;
   }
@@ -401,8 +416,7 @@ bool YamlReader::Charge(const CopyCost& cost, const yaml_mark_t& mark) {
 // recursion therefore never goes deeper than heightLimit + 1.
 size_t YamlReader::Measure(const BindingProperty& node, size_t heightLimit, CopyCost& cost) const {
   const auto overBudget = [&] {
-    return copied_.nodes + cost.nodes > kYamlAliasNodeBudget ||
-           copied_.text + cost.text > kYamlAliasTextBudget;
+    return copied_.nodes + cost.nodes > budget_.nodes || copied_.text + cost.text > budget_.text;
   };
   ++cost.nodes;
   switch (node.Kind()) {
@@ -452,18 +466,21 @@ void YamlReader::Fail(YamlMessage message, std::string_view name, const yaml_mar
 }  // namespace
 
 BindingResult ParseYaml(const char* text, size_t length) {
+  uint32_t names = 0;
   {
     BindingResult result;
     if (YamlInternal::ReadYamlDirect(text, length, result.value)) return result;
+    if (const BindingStorage* first = result.value.Storage()) names = first->InternedCount();
   }
   // Anchors, aliases, a key given twice, a second document or a failure:
   // read again from the start, applying every rule.
-  return YamlInternal::ReadYamlGeneral(text, length);
+  return YamlInternal::ReadYamlGeneral(text, length, names);
 }
 
-BindingResult YamlInternal::ReadYamlGeneral(const char* text, size_t length) {
+BindingResult YamlInternal::ReadYamlGeneral(const char* text, size_t length,
+                                            uint32_t expectedNames) {
   YamlReader reader;
-  return reader.Read(text, length);
+  return reader.Read(text, length, expectedNames);
 }
 
 }  // namespace Tesk

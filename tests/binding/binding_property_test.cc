@@ -346,6 +346,55 @@ TEST(BindingProperty, AssigningAPartOfItselfDetachesItFirst) {
   EXPECT_EQ(list.At(1).GetString(), "first");
 }
 
+// A setter given text or bytes of the value it replaces (or of the tree that
+// replacement frees) stores them whole: the input is read before anything is
+// released or moved.
+TEST(BindingProperty, SettersTakeInputFromWhatTheyReplace) {
+  for (const std::string text : {"abcdefgh", "a text longer than any inline one"}) {
+    SCOPED_TRACE(text);
+    BindingProperty root;
+    root.SetString(text);
+    root.SetString(root.GetString());
+    EXPECT_EQ(root.GetString(), text);
+    root.SetString(root.GetString().substr(2));
+    EXPECT_EQ(root.GetString(), text.substr(2));
+
+    BindingProperty tree;
+    tree.MemberRef("a").SetString(text);
+    tree.MemberRef("a").SetString(tree.Member("a").GetString());
+    EXPECT_EQ(tree.Member("a").GetString(), text);
+    tree.SetString(tree.Member("a").GetString());
+    EXPECT_EQ(tree.GetString(), text);
+
+    BindingProperty blob;
+    blob.SetBlob(std::vector<uint8_t>(text.begin(), text.end()));
+    blob.SetBlob(blob.GetBlob());
+    EXPECT_EQ(blob.ToText(), text);
+    blob.MakeCollection();
+    blob.Append().SetBlob(std::vector<uint8_t>(text.begin(), text.end()));
+    blob.SetBlob(blob.At(0).GetBlob());
+    EXPECT_EQ(blob.ToText(), text);
+
+    BindingResult result;
+    result.Fail(text);
+    result.Fail(result.value.Member("error").GetString());
+    EXPECT_EQ(result.ErrorText(), text);
+  }
+}
+
+// A new member's name taken from a member's inline text: adding the member
+// grows (moves) the array that holds the text.
+TEST(BindingProperty, MemberRefNamedByTextOfTheSameStructure) {
+  BindingProperty value;
+  for (const char* name : {"a", "b", "c", "d", "e", "f", "g"}) value.MemberRef(name).SetSigned(1);
+  value.MemberRef("h").SetString("zname");
+  value.MemberRef(value.Member("h").GetString()).SetSigned(2);
+  EXPECT_EQ(MemberNames(value),
+            (std::vector<std::string>{"a", "b", "c", "d", "e", "f", "g", "h", "zname"}));
+  EXPECT_EQ(value.Member("zname").GetSigned(), 2);
+  EXPECT_EQ(value.Member("h").GetString(), "zname");
+}
+
 TEST(BindingStorage, InternsTextsOncePerTree) {
   BindingProperty value;
   for (int i = 0; i < 3; ++i) {

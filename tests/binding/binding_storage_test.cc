@@ -2,7 +2,9 @@
 // and strings read back whether held inline or in a block.
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <cstdio>
+#include <new>
 #include <string>
 
 #include "binding/binding_property.h"
@@ -104,4 +106,57 @@ TEST(BindingStorage, InlineAndBlockStringsAtTheirBoundary) {
 }
 
 }  // namespace
+// A size past what the address space holds is refused, never wrapped into a
+// small block that the caller then overruns.
+TEST(BindingStorage, SizesBeyondTheAddressSpaceThrow) {
+  BindingStorage* storage = BindingStorage::Create();
+  ASSERT_NE(storage, nullptr);
+  constexpr size_t kLarge = 3 * BindingStorage::kLargestChunkBlock;
+  void* large = storage->AllocateBlock(kLarge);
+  void* small = storage->AllocateBlock(24);
+  for (const size_t size : {SIZE_MAX, SIZE_MAX - 3, SIZE_MAX - 16, SIZE_MAX - 31}) {
+    SCOPED_TRACE(size);
+    EXPECT_THROW((void)storage->AllocateBlock(size), std::bad_alloc);
+    EXPECT_THROW((void)storage->ResizeBlock(large, kLarge, size), std::bad_alloc);
+    EXPECT_THROW((void)storage->ResizeBlock(small, 24, size), std::bad_alloc);
+  }
+  storage->FreeBlock(small, 24);
+  storage->FreeBlock(large, kLarge);
+  BindingStorage::Destroy(storage);
+}
+
+// Counts whose arrays need more bytes than a 32-bit size holds: the
+// reservation throws and the container keeps its items.
+TEST(BindingProperty, ReservationsBeyondTheAddressSpaceThrow) {
+  if (sizeof(size_t) > 4) GTEST_SKIP() << "these counts fit a 64-bit address space";
+  struct Case {
+    const char* what;
+    bool members;
+    uint32_t count;
+  };
+  constexpr Case kCases[] = {
+      {"members", true, 220000000},
+      {"members at the limit", true, kMaxCollectionSize},
+      {"elements at the limit", false, kMaxCollectionSize},
+  };
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(c.what);
+    BindingProperty value;
+    char name[16];
+    // More items than a chunk block holds: the array is a heap block of its own.
+    for (int i = 0; i < 1000; ++i) {
+      std::snprintf(name, sizeof name, "m%04d", i);
+      (c.members ? value.MemberRef(name) : value.Append()).SetSigned(i);
+    }
+    EXPECT_THROW(c.members ? value.ReserveMembers(c.count) : value.Reserve(c.count),
+                 std::bad_alloc);
+    ASSERT_EQ(value.Size(), 1000u);
+    for (int i = 0; i < 1000; ++i) {
+      std::snprintf(name, sizeof name, "m%04d", i);
+      ASSERT_EQ((c.members ? value.Member(name) : value.At(static_cast<uint32_t>(i))).GetSigned(),
+                i);
+    }
+  }
+}
+
 }  // namespace Tesk

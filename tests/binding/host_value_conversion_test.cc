@@ -3,12 +3,16 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
 #include <limits>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "binding/binding_registry.h"
 #include "binding_values.h"
+#include "codecs/small_stack_thread.h"
 #include "diagnostics/sdk_allocator.h"
 #include "testing/host_value_text.h"
 
@@ -174,6 +178,109 @@ TEST_F(HostValueConversion, UnlistedTagFailsIntoTheHostResult) {
   Memory::Free(response.errorText);
 
   EXPECT_FALSE(FromHostValue(items[1], "body", nullptr).ok);
+}
+
+TEST_F(HostValueConversion, RepeatedMemberTakesItsLastValue) {
+  struct Case {
+    const char* what;
+    TestValue first;
+    TestValue last;
+    BindingProperty expected;
+  };
+  const Case cases[] = {
+      {"lists", TestValue::Collection({TestValue::Signed(1), TestValue::Signed(2)}),
+       TestValue::Collection({TestValue::Signed(3)}), Collection({Signed(3)})},
+      {"structures", TestValue::Structure({{"x", TestValue::Signed(1)}}),
+       TestValue::Structure({{"y", TestValue::Signed(2)}}), Structure({{"y", Signed(2)}})},
+      {"scalars", TestValue::Signed(1), TestValue::String("two"), Text("two")},
+      {"a list, then empty", TestValue::Collection({TestValue::Signed(1)}), TestValue(), Empty()},
+      {"a structure, then a list", TestValue::Structure({{"x", TestValue::Signed(1)}}),
+       TestValue::Collection({}), Collection({})},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    HostValue host =
+        TestValue::Structure({{"a", c.first}, {"b", TestValue::Bool(true)}, {"a", c.last}})
+            .ToHostValue();
+    const Tesk::HostValueConversion converted = FromHostValue(host, "value", nullptr);
+    Testing::ReleaseHostValue(host);
+    ASSERT_TRUE(converted.ok);
+    EXPECT_EQ(converted.value, Structure({{"a", c.expected}, {"b", Bool(true)}}));
+  }
+}
+
+TEST_F(HostValueConversion, ManyMembersInDescendingOrderWithARepeat) {
+  std::vector<std::pair<std::string, TestValue>> members;
+  BindingProperty expected;
+  char name[16];
+  for (int i = 20000; i > 0; --i) {
+    std::snprintf(name, sizeof name, "k%05d", i);
+    members.emplace_back(name, TestValue::Signed(i));
+  }
+  members.emplace_back("k10000", TestValue::String("again"));
+  for (int i = 1; i <= 20000; ++i) {
+    std::snprintf(name, sizeof name, "k%05d", i);
+    expected.MemberRef(name) = i == 10000 ? Text("again") : Signed(i);
+  }
+  HostValue host = TestValue::Structure(std::move(members)).ToHostValue();
+  const Tesk::HostValueConversion converted = FromHostValue(host, "value", nullptr);
+  Testing::ReleaseHostValue(host);
+  ASSERT_TRUE(converted.ok);
+  EXPECT_TRUE(converted.value == expected);
+}
+
+// Nested collections or structures, `levels` deep, around a scalar.
+class HostChain {
+ public:
+  HostChain(size_t levels, bool structures) : values_(levels + 1), members_(levels) {
+    // Level i is values_[i] for collections; a structure's member holds the
+    // next level by value, so structures chain through members_.
+    for (size_t i = 0; i <= levels; ++i) {
+      HostValue& value = structures && i > 0 ? members_[i - 1].value : values_[i];
+      value = ZeroHostValue();
+      if (i == levels) {
+        value.tag = static_cast<uint32_t>(HostValueTag::Signed);
+      } else if (structures) {
+        value.tag = static_cast<uint32_t>(HostValueTag::Structure);
+        members_[i].name = "m";
+        value.structure.members = &members_[i];
+        value.structure.count = 1;
+      } else {
+        value.tag = static_cast<uint32_t>(HostValueTag::Collection);
+        value.collection.items = &values_[i + 1];
+        value.collection.count = 1;
+      }
+    }
+  }
+  [[nodiscard]] const HostValue& Root() const { return values_[0]; }
+
+ private:
+  std::vector<HostValue> values_;
+  std::vector<HostValueMember> members_;
+};
+
+TEST_F(HostValueConversion, NestingDeeperThanTheLimitFailsWithoutExhaustingTheStack) {
+  const bool ran = Testing::RunOnSmallStack(Testing::kHostThreadStack, [] {
+    for (const bool structures : {false, true}) {
+      SCOPED_TRACE(structures ? "structures" : "collections");
+      EXPECT_TRUE(FromHostValue(HostChain(kMaxHostValueDepth, structures).Root(), "v", nullptr).ok);
+      for (const size_t levels : {size_t{kMaxHostValueDepth} + 1, size_t{100000}}) {
+        SCOPED_TRACE(levels);
+        ResponseRecord response;
+        std::memset(&response, 0, sizeof(response));
+        const Tesk::HostValueConversion converted =
+            FromHostValue(HostChain(levels, structures).Root(), "payload", &response);
+        EXPECT_FALSE(converted.ok);
+        EXPECT_TRUE(converted.value.IsEmpty());
+        ASSERT_NE(response.errorText, nullptr);
+        EXPECT_STREQ(response.errorText,
+                     "Couldn't assign value to 'payload' because the input is nested deeper "
+                     "than 512 levels.");
+        Memory::Free(response.errorText);
+      }
+    }
+  });
+  EXPECT_TRUE(ran);
 }
 
 TEST(HostValueTagName, PrintedNames) {

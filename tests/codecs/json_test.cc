@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <limits>
@@ -51,6 +52,10 @@ const ErrorCase kBadJson[] = {
     {"escape cut by the end", "\"\\", "Error: Invalid escape character in string. at offset 1."},
     {"high surrogate then plain text", "\"ab\\uD83Dxy\"",
      "Error: The surrogate pair in string is invalid. at offset 3."},
+    {"lone low surrogate", "\"\\udc00\"",
+     "Error: The surrogate pair in string is invalid. at offset 1."},
+    {"low surrogate first, after text", "[\"ab\\uDFFF\\uD800\"]",
+     "Error: The surrogate pair in string is invalid. at offset 4."},
     {"bad hex in a low surrogate", "\"\\uD83D\\uDE0G\"",
      "Error: Incorrect hex digit after \\u escape in string. at offset 1."},
     {"minus alone", "[-]", "Error: Invalid value. at offset 2."},
@@ -261,7 +266,6 @@ TEST(ParseJson, BuildsValuesThatWriteBack) {
       {"escapes", "\"q\\\"b\\\\s\\/t\\tn\\nc\\u0001\\u007f\"",
        "\"q\\\"b\\\\s/t\\tn\\nc\\u0001\x7f\""},
       {"unicode", "\"\\u00e9\\ud83d\\ude00\"", "\"\xC3\xA9\xF0\x9F\x98\x80\""},
-      {"lone low surrogate", "\"\\udc00\"", "\"\xED\xB0\x80\""},
       {"escapes between runs longer than a block",
        "[\"0123456789abcdefghij\\n0123456789abcdefghij\\u00e90123456789abcdefghij\"]",
        "[\"0123456789abcdefghij\\n0123456789abcdefghij\xC3\xA9"
@@ -425,6 +429,28 @@ TEST_F(JsonNative, UnregisteredStructureFailsToWrite) {
   EXPECT_EQ(written.text.rfind("Failed to convert type ", 0), 0u);
   EXPECT_NE(written.text.find("Unregistered"), std::string::npos);
   EXPECT_NE(written.text.find(" to BindingProperty for serialization"), std::string::npos);
+}
+
+// Many names in descending order and one of them again, through the merging
+// reader: the repeated array appends, every other member as without the
+// repeat, all in name order.
+TEST(ParseJson, ManyNamesInDescendingOrderWithARepeat) {
+  std::string repeated = "{";
+  std::string merged = "{";
+  char member[32];
+  for (int i = 20000; i > 0; --i) {
+    std::snprintf(member, sizeof member, "\"k%05d\":[%d],", i, i);
+    repeated += member;
+    if (i == 10000) std::snprintf(member, sizeof member, "\"k%05d\":[%d,7],", i, i);
+    merged += member;
+  }
+  repeated += "\"k10000\":[7]}";
+  merged.back() = '}';
+  const BindingResult read = ParseJson(repeated);
+  ASSERT_TRUE(read.ok) << read.ErrorText();
+  const BindingResult expected = ParseJson(merged);
+  ASSERT_TRUE(expected.ok);
+  EXPECT_TRUE(read.value == expected.value);
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <cstdio>
 #include <string>
 #include <utility>
 #include <vector>
@@ -242,6 +243,36 @@ const ReadCase kRepeatedKeys[] = {
 
 TEST(ReadMessagePack, RepeatedKeysAddressTheSameMember) {
   for (const ReadCase& c : kRepeatedKeys) ExpectReads(c);
+  ExpectReads({"cut short after a repeat: members in name order",
+               {0x84, 0xA1, 'c', 0x01, 0xA1, 'b', 0x02, 0xA1, 'c', 0x03, 0xA1, 'a'},
+               "{\"b\":2,\"c\":3}",
+               12});
+}
+
+// Many keys in descending order and one of them again, through the merging
+// reader: the same members, in name order, as MemberRef makes them.
+TEST(ReadMessagePack, ManyKeysInDescendingOrderWithARepeat) {
+  constexpr int kKeys = 20000;
+  Bytes input = {0xDE, static_cast<uint8_t>((kKeys + 1) >> 8), static_cast<uint8_t>(kKeys + 1)};
+  BindingProperty expected;
+  char key[8];
+  const auto add = [&](int i, uint16_t value) {
+    std::snprintf(key, sizeof key, "k%05d", i);
+    input.push_back(0xA6);
+    input.insert(input.end(), key, key + 6);
+    input.insert(input.end(),
+                 {0xCD, static_cast<uint8_t>(value >> 8), static_cast<uint8_t>(value)});
+  };
+  for (int i = kKeys; i > 0; --i) add(i, static_cast<uint16_t>(i));
+  add(kKeys / 2, 7);
+  for (int i = 1; i <= kKeys; ++i) {
+    std::snprintf(key, sizeof key, "k%05d", i);
+    expected.MemberRef(key).SetUnsigned(i == kKeys / 2 ? 7 : static_cast<uint64_t>(i));
+  }
+  const MessagePackReadResult read = Read(input);
+  ASSERT_TRUE(read.result.ok) << read.result.ErrorText();
+  EXPECT_EQ(read.position, input.size());
+  EXPECT_TRUE(read.result.value == expected);
 }
 
 struct ErrorCase {

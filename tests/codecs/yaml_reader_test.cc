@@ -3,6 +3,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <string>
 #include <string_view>
 
@@ -12,6 +13,7 @@
 namespace Tesk {
 namespace {
 
+using ::testing::Not;
 using ::testing::StartsWith;
 using namespace std::string_view_literals;
 
@@ -64,9 +66,12 @@ constexpr ValueCase kScalarTyping[] = {
      "[12u, 1u, 1000u, 16u, -3, 2.5, 7u, 0.5, 0u, 1u]"},
     {"whole numbers around 15 digits",
      "[007, -007, 999999999999999, -999999999999999, 9999999999999999]",
-     "[7u, -7, 999999999999999u, -999999999999999, 10000000000000000u]"},
-    {"integers read through a double", "[9007199254740993, -9223372036854775808, 1e19]",
-     "[9007199254740992u, -9223372036854775808, 10000000000000000000u]"},
+     "[7u, -7, 999999999999999u, -999999999999999, 9999999999999999u]"},
+    {"integers that fit 64 bits keep every digit",
+     "[9007199254740993, -9007199254740993, 18446744073709551615, -9223372036854775808, 1e19]",
+     "[9007199254740993u, -9007199254740993, 18446744073709551615u, -9223372036854775808, "
+     "10000000000000000000u]"},
+    {"an integer beyond 2^53 in a mapping", "id: 9007199254740993", "{id: 9007199254740993u}"},
     {"whole numbers beyond 64 bits stay floats",
      "[18446744073709551616, 2e19, -9223372036854777856, -1e300]",
      "[1.8446744073709552e+19, 2e+19, -9.223372036854778e+18, -1e+300]"},
@@ -333,6 +338,64 @@ TEST(YamlReader, RefusesHostileInputQuickly) {
       "t: &t " + std::string(1 << 20, 'x') + "\nc: [" + Repeat("*t, ", 100) + "]";
   EXPECT_THAT(Read(text),
               StartsWith("error: YAML aliases expand to too much text. At line: 2 col: "));
+}
+
+// Alias copies are bounded in proportion to the input: the same copies that
+// a short document may not make, a document ten times their size may.
+TEST(YamlReader, AliasBudgetsGrowWithTheInput) {
+  // Five levels of ten aliases each: 100,000 nodes from about 300 bytes.
+  std::string laughs = "l0: &l0 [lol, lol, lol, lol, lol, lol, lol, lol, lol, lol]\n";
+  for (int i = 1; i < 5; ++i) {
+    const std::string previous = "*l" + std::to_string(i - 1);
+    laughs += "l" + std::to_string(i) + ": &l" + std::to_string(i) + " [" +
+              Repeat(previous + ", ", 9) + previous + "]\n";
+  }
+  // 200 KiB copied from an anchor of 20 KiB.
+  const std::string text =
+      "t: &t " + std::string(20 << 10, 'x') + "\nc: [" + Repeat("*t, ", 10) + "]\n";
+  struct Case {
+    const char* what;
+    std::string yaml;
+    const char* error;  // null: read
+  };
+  const Case cases[] = {
+      {"many nodes from a short document", laughs, "error: YAML aliases expand to too many nodes."},
+      {"the same nodes from a long document", laughs + "# " + std::string(40'000, 'p') + "\n",
+       nullptr},
+      {"text within the floor", text, nullptr},
+      {"more text than ten times the input", text + "d: [" + Repeat("*t, ", 20) + "]\n",
+       "error: YAML aliases expand to too much text."},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    const std::string outcome = Read(c.yaml);
+    if (c.error != nullptr) {
+      EXPECT_THAT(outcome, StartsWith(c.error));
+    } else {
+      EXPECT_THAT(outcome, Not(StartsWith("error")));
+    }
+  }
+}
+
+// Many keys in descending order and one of them again, or an anchor: both
+// through the general reader, with the members in name order.
+TEST(YamlReader, ManyKeysInDescendingOrderWithARepeatOrAnAnchor) {
+  std::string keys;
+  std::string plain;     // the members in name order, as printed
+  std::string repeated;  // the same with k10000 given again
+  char text[40];
+  for (int i = 20000; i > 0; --i) {
+    std::snprintf(text, sizeof text, "k%05d: %d\n", i, i);
+    keys += text;
+  }
+  for (int i = 1; i <= 20000; ++i) {
+    std::snprintf(text, sizeof text, "k%05d: %du, ", i, i);
+    plain += text;
+    if (i == 10000) std::snprintf(text, sizeof text, "k%05d: 7u, ", i);
+    repeated += text;
+  }
+  EXPECT_EQ(Read(keys + "k10000: 7\n"), "{" + repeated.substr(0, repeated.size() - 2) + "}");
+  EXPECT_EQ(Read("a: &x 1\n" + keys + "z: *x\n"), "{a: 1u, " + plain + "z: 1u}");
 }
 
 }  // namespace

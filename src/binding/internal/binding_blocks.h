@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <new>
 #include <string_view>
 
 namespace Tesk {
@@ -118,5 +119,14 @@ struct ArrayHeader {
 
 // The shared header of every empty container.
 [[nodiscard]] ArrayHeader* EmptyArray();
+
+// The bytes of an array block of `capacity` items of `itemBytes` each, header
+// included. Computed in 64 bits, so that a large count never wraps the size on
+// a 32-bit target; a size the address space cannot hold throws std::bad_alloc.
+[[nodiscard]] inline size_t ArrayBlockBytes(uint32_t capacity, size_t itemBytes) {
+  const uint64_t bytes = sizeof(ArrayHeader) + uint64_t{capacity} * itemBytes;
+  if (bytes > SIZE_MAX) throw std::bad_alloc();
+  return static_cast<size_t>(bytes);
+}
 
 }  // namespace Tesk::BindingInternal

@@ -56,5 +56,8 @@ inline constexpr std::string_view kNativeStructureNotRegistered =
 inline constexpr std::string_view kHostValueIncompatible =
     "Couldn't assign value to '%1' of type object because the input is of an incompatible type "
     "'%2'.";
+// %1 label, %2 the deepest nesting converted
+inline constexpr std::string_view kHostValueTooDeep =
+    "Couldn't assign value to '%1' because the input is nested deeper than %2 levels.";
 
 }  // namespace Tesk::BindingInternal

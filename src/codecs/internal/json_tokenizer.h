@@ -125,9 +125,9 @@ inline char* PutUtf8(char* out, unsigned code) {
 
 // Reads the string whose opening quote `p` has just passed, unescaping it in
 // place, and leaves `p` past its closing quote; on an error, at the byte to
-// report. Bytes of 0x80 and above are taken as they stand. A lone low
-// surrogate escape is written as its three-byte form; a high one must be
-// followed by a low one.
+// report. Bytes of 0x80 and above are taken as they stand. A high surrogate
+// escape must be followed by a low one, and a low one must follow a high one:
+// a lone surrogate has no UTF-8 form.
 inline JsonSyntaxError ReadString(char*& p, std::string_view& text) {
   char* const begin = p;
   char* read = ScanPlain(p);
@@ -163,6 +163,8 @@ inline JsonSyntaxError ReadString(char*& p, std::string_view& text) {
         if (low < 0xDC00 || low > 0xDFFF) return JsonSyntaxError::UnicodeSurrogateInvalid;
         code = ((code - 0xD800) << 10 | (low - 0xDC00)) + 0x10000;
         read += 6;
+      } else if (code >= 0xDC00 && code <= 0xDFFF) {
+        return JsonSyntaxError::UnicodeSurrogateInvalid;
       }
       write = PutUtf8(write, code);
       continue;

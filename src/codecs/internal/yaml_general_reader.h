@@ -5,11 +5,15 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 
 #include "binding/binding_property.h"
 
 namespace Tesk::YamlInternal {
 
-[[nodiscard]] BindingResult ReadYamlGeneral(const char* text, size_t length);
+// `expectedNames`: how many member names an earlier read of the text met, if
+// known (the table of names is sized for them once).
+[[nodiscard]] BindingResult ReadYamlGeneral(const char* text, size_t length,
+                                            uint32_t expectedNames = 0);
 
 }  // namespace Tesk::YamlInternal

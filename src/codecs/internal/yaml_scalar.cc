@@ -151,10 +151,11 @@ bool IsPlainDecimal(std::string_view text) {
 }
 
 // The number a text in JSON's form of numbers denotes (the form most writers
-// use), read in one pass; false for any other text, or one too long to be
-// copied here. The reader looks a few bytes past the digits, so it reads a
-// copy with zero bytes after it.
-bool ReadJsonFormNumber(std::string_view text, double& value) {
+// use), read in one pass: an integer that fits 64 bits as the JSON reader
+// keeps it, any other number as a double; false for any other text, or one
+// too long to be copied here. The reader looks a few bytes past the digits, so
+// it reads a copy with zero bytes after it.
+bool ReadJsonFormNumber(std::string_view text, JsonNumbers::Number& number) {
   constexpr size_t kLongest = 64;
   constexpr size_t kPadding = 16;
   if (text.empty() || text.size() > kLongest || (text[0] != '-' && !IsDigit(text[0]))) {
@@ -164,35 +165,21 @@ bool ReadJsonFormNumber(std::string_view text, double& value) {
   std::memcpy(copy, text.data(), text.size());
   std::memset(copy + text.size(), 0, kPadding);
   const char* end = copy;
-  JsonNumbers::Number number;
-  if (JsonNumbers::Read(end, number) != JsonSyntaxError::None || end != copy + text.size()) {
-    return false;
-  }
-  // Whole numbers come back as integers: as doubles they are rounded as the
-  // text would be.
-  switch (number.kind) {
-    case JsonNumbers::Kind::Unsigned:
-      value = static_cast<double>(number.unsignedValue);
-      return true;
-    case JsonNumbers::Kind::Signed:
-      value = static_cast<double>(number.signedValue);
-      return true;
-    case JsonNumbers::Kind::Float:
-      value = number.floatValue;
-      return true;
-  }
-  return false;
+  return JsonNumbers::Read(end, number) == JsonSyntaxError::None && end == copy + text.size();
 }
 
-// Reads the whole text as a number as strtod does (`text` is NUL-terminated),
-// the plain decimal form without it: the JSON form in one pass, the rest of
-// it through std::from_chars, which is as correctly rounded, faster than
-// strtod, and independent of the locale. Infinities of either sign (the words,
-// or numbers beyond the double range) are no numbers here: they stay text,
-// like any other word.
-bool ReadNumber(std::string_view text, double& value) {
+// Reads the whole text as a number as strtod does (`text` is NUL-terminated):
+// the JSON form in one pass, the plain decimal form through std::from_chars,
+// which is as correctly rounded, faster than strtod, and independent of the
+// locale. An integer in the JSON form that fits 64 bits comes back as the JSON
+// reader keeps it; any other number as a double. Infinities of either sign (the
+// words, or numbers beyond the double range) are no numbers here: they stay
+// text, like any other word.
+bool ReadNumber(std::string_view text, JsonNumbers::Number& number) {
   if (text.empty() || !MayStartNumber(text[0])) return false;
-  if (ReadJsonFormNumber(text, value)) return true;
+  if (ReadJsonFormNumber(text, number)) return true;
+  number.kind = JsonNumbers::Kind::Float;
+  double& value = number.floatValue;
   if (IsPlainDecimal(text)) {
     const std::from_chars_result read =
         std::from_chars(text.data(), text.data() + text.size(), value);
@@ -231,8 +218,19 @@ void StoreUntagged(std::string_view text, BindingProperty& target) {
     target.Reset();
     return;
   }
-  double value;
-  if (ReadNumber(text, value)) {
+  // An integer that fits 64 bits keeps every digit, as in JSON: beyond 2^53
+  // a double would round it.
+  JsonNumbers::Number number;
+  if (ReadNumber(text, number)) {
+    if (number.kind == JsonNumbers::Kind::Unsigned) {
+      target.SetUnsigned(number.unsignedValue);
+      return;
+    }
+    if (number.kind == JsonNumbers::Kind::Signed) {
+      target.SetSigned(number.signedValue);
+      return;
+    }
+    const double value = number.floatValue;
     if (std::isnan(value) || std::trunc(value) != value) {
       target.SetFloat(value);
     } else if (value >= 0 && value < kTwoTo64) {
