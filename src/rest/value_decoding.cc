@@ -161,26 +161,35 @@ DecodedValue DecodeMessagePack(const uint8_t* bytes, size_t count, std::string_v
   return DecodedValue{std::move(read.result)};
 }
 
-DecodedValue DecodeJson(std::string_view text, std::string_view label,
-                        std::string_view functionName, const char* failureMessage) {
-  BindingResult parsed = ParseJson(text);
-  if (parsed.ok && HoldsNulEscape(text)) {
+// A text format's value: what `parse` reads, refused when `holdsNul` finds a
+// NUL that one of its strings escapes (stored strings would end there), and
+// with its failure reworded by `failureMessage` when not null.
+DecodedValue DecodeText(std::string_view text, std::string_view label,
+                        std::string_view functionName, const char* failureMessage,
+                        BindingResult (*parse)(std::string_view),
+                        bool (*holdsNul)(std::string_view)) {
+  BindingResult parsed = parse(text);
+  if (parsed.ok && holdsNul(text)) {
     return Refused(DispatchMessages::kNulCharacter, label, functionName);
   }
   if (failureMessage == nullptr) return DecodedValue{std::move(parsed)};
   return Reworded(std::move(parsed), failureMessage, label, functionName);
 }
 
-// The same for YAML, whose double-quoted scalars write a NUL through their
-// escapes ("\0", "\x00", "\u0000").
+DecodedValue DecodeJson(std::string_view text, std::string_view label,
+                        std::string_view functionName, const char* failureMessage) {
+  return DecodeText(
+      text, label, functionName, failureMessage,
+      [](std::string_view json) { return ParseJson(json); }, &HoldsNulEscape);
+}
+
+// YAML's double-quoted scalars write a NUL through their escapes ("\0",
+// "\x00", "\u0000").
 DecodedValue DecodeYaml(std::string_view text, std::string_view label,
                         std::string_view functionName, const char* failureMessage) {
-  BindingResult parsed = ParseYaml(text);
-  if (parsed.ok && YamlScalarHoldsNul(text)) {
-    return Refused(DispatchMessages::kNulCharacter, label, functionName);
-  }
-  if (failureMessage == nullptr) return DecodedValue{std::move(parsed)};
-  return Reworded(std::move(parsed), failureMessage, label, functionName);
+  return DecodeText(
+      text, label, functionName, failureMessage,
+      [](std::string_view yaml) { return ParseYaml(yaml); }, &YamlScalarHoldsNul);
 }
 
 }  // namespace
