@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <mutex>
+#include <new>
 #include <vector>
 
 #include "diagnostics/log_manager.h"
@@ -26,7 +27,9 @@ struct ConsoleState {
 };
 
 // Built once and never destroyed: a target may be withdrawn while static
-// objects are being destroyed.
+// objects are being destroyed. It lives in static storage, not on the heap,
+// and its list gives its memory back once empty, so that nothing of it is
+// left behind when the library holding it is unloaded.
 struct HandoverState {
   Platform::Lock lock;
   std::vector<OfferedTarget> offered;  // the first holds the log
@@ -34,7 +37,8 @@ struct HandoverState {
 };
 
 HandoverState& State() {
-  static HandoverState* const state = new HandoverState();
+  alignas(HandoverState) static unsigned char storage[sizeof(HandoverState)];
+  static HandoverState* const state = new (storage) HandoverState();
   return *state;
 }
 
@@ -89,6 +93,7 @@ void LogHandover::Withdraw(LogTarget& target) {
     TakeOver(state.offered.front());
     return;
   }
+  std::vector<OfferedTarget>().swap(state.offered);
   const ConsoleState& console = state.console;
   AttachIf(console.standardError, LogManager::StandardErrorSink());
   AttachIf(console.standardOutput, LogManager::StandardOutputSink());

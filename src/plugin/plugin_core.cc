@@ -37,7 +37,9 @@ struct TimerSlot {
 // The timers of every plug-in object of the process by key, the host
 // callback's context. Keys are never reused while their slot exists; an
 // object removes its slots when it is destroyed. Never destroyed itself, so
-// that a callback the host runs during the process's exit finds it intact.
+// that a callback the host runs during the process's exit finds it intact;
+// kept in static storage rather than on the heap, so that nothing of it is
+// left behind when the library holding it is unloaded.
 struct TimerTable {
   Platform::Lock lock;
   uintptr_t nextKey = 1;
@@ -45,7 +47,8 @@ struct TimerTable {
 };
 
 TimerTable& Timers() {
-  static TimerTable* const table = new TimerTable();
+  alignas(TimerTable) static unsigned char storage[sizeof(TimerTable)];
+  static TimerTable* const table = new (storage) TimerTable();
   return *table;
 }
 
