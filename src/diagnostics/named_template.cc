@@ -30,7 +30,7 @@ std::string_view TypeSuffix(FormatArgumentKind kind) {
   return {};
 }
 
-// The specification after "%n$" that prints an argument of `kind` as Format's
+// The flags and conversion after "%n$" that print an argument of `kind` as Format's
 // bare "%n" does (AsFormatArg: bool as text, integers as 64 bits). A
 // conversion letter always ends the placeholder, so the text after it stays
 // literal even when it starts with a digit or "$".

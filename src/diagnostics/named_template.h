@@ -74,7 +74,7 @@ struct ConvertedTemplate {
 // becomes "%n$" with the default conversion of its kind ("%1$s", "%2$lld",
 // "%3$llu", "%4$g"), so that the text after it is always literal, and records
 // its argument under its name; a printf-style one that names no argument
-// number becomes "%n$" with its own specification ("%s" is "%2$s"). Inside braces: "!"
+// number becomes "%n$" with its own flags and conversion ("%s" is "%2$s"). Inside braces: "!"
 // hides the placeholder (and the white space before it), ":" starts a format
 // text that is ignored, "?" starts an alternative text printed instead when
 // the argument is empty, "\" takes the next character literally; "{#name}"

@@ -76,7 +76,7 @@ TEST(ConvertNamedTemplate, CopiesBracesAndPrintfPlaceholders) {
        {"a", "b"},
        "%1$s and %2$s",
        {{"name", "b"}}},
-      {"printf placeholder with a specification",
+      {"printf placeholder with flags and a width",
        "%-5.2f|{n}",
        {1.5, 2},
        "%1$-5.2f|%2$lld",
