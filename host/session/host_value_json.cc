@@ -7,6 +7,7 @@
 
 #include "encoding/base64.h"
 #include "encoding/json_support.h"
+#include "host-abi/malloc_host_value.h"
 
 namespace Tesk::DevHost {
 namespace {
@@ -157,37 +158,6 @@ HostValue JsonToHostValue(const rapidjson::Value& json) {
   return value;
 }
 
-void FreeHostValue(HostValue& value) {
-  switch (static_cast<HostValueTag>(value.tag)) {
-    case HostValueTag::OwnedString:
-      std::free(const_cast<char*>(value.string.text));
-      break;
-    case HostValueTag::OwnedBlob:
-      std::free(const_cast<uint8_t*>(value.blob.bytes));
-      break;
-    case HostValueTag::Collection:
-      for (uint32_t i = 0; i < value.collection.count; ++i)
-        FreeHostValue(value.collection.items[i]);
-      std::free(value.collection.items);
-      break;
-    case HostValueTag::Structure:
-      for (uint32_t i = 0; i < value.structure.count; ++i) {
-        HostValueMember& member = value.structure.members[i];
-        if (member.nameOwned != 0) std::free(const_cast<char*>(member.name));
-        FreeHostValue(member.value);
-      }
-      std::free(value.structure.members);
-      break;
-    case HostValueTag::Empty:
-    case HostValueTag::Bool:
-    case HostValueTag::Signed:
-    case HostValueTag::Unsigned:
-    case HostValueTag::Float:
-    case HostValueTag::String:
-    case HostValueTag::Blob:
-      break;
-  }
-  value = HostValue{};
-}
+void FreeHostValue(HostValue& value) { FreeMallocHostValue(value); }
 
 }  // namespace Tesk::DevHost
