@@ -78,14 +78,16 @@ std::string PersonalizedOffersPlugin::ServiceUrl(const char* relativePath) const
 std::string PersonalizedOffersPlugin::LocaleQuery() const { return "?lang=" + QueryValue(locale_); }
 
 template <class T>
-Outcome<T> PersonalizedOffersPlugin::ServiceFailure(const HttpResponse& response,
+Outcome<T> PersonalizedOffersPlugin::ServiceFailure(const ServiceAnswer& answer,
                                                     const char* failureTemplate,
                                                     const std::string& url) {
+  const HttpResponse& response = answer.response;
   if (!TransportFailed(response) && response.status >= 400 && response.status <= 499) {
     std::string message = RefusalMessage(response.body);
     if (message.empty()) message = Format(failureTemplate, url, ResponseText(response));
     if (response.status == 401 || response.status == 403) {
-      ForgetServiceToken();
+      // The token refused is the current player's only while the answer is.
+      if (answer.current) ForgetServiceToken();
       return Failure<T>(kServiceRefusedCredentialsStatus, std::move(message));
     }
     return Failure<T>(response.status, std::move(message));
@@ -177,7 +179,7 @@ Outcome<UiOffers> PersonalizedOffersPlugin::FetchOffers() {
   if (!answer.current) return PlayerChanged<UiOffers>();
   const HttpResponse& response = answer.response;
   if (ServiceCallFailed(response)) {
-    return ServiceFailure<UiOffers>(response, "Could not get offers from %s with error: %s", url);
+    return ServiceFailure<UiOffers>(answer, "Could not get offers from %s with error: %s", url);
   }
   Api::Offers offers;
   if (!ParseJsonAs(response.body, &Registry(), offers)) {
@@ -240,8 +242,8 @@ Outcome<UiOffers> PersonalizedOffersPlugin::SendView(const Api::OfferIds& ids,
   if (!answer.current) return PlayerChanged<UiOffers>();
   const HttpResponse& response = answer.response;
   if (ServiceCallFailed(response)) {
-    return ServiceFailure<UiOffers>(response,
-                                    "Could not mark offer as viewed from %s with error: %s", url);
+    return ServiceFailure<UiOffers>(answer, "Could not mark offer as viewed from %s with error: %s",
+                                    url);
   }
   Api::Offers offers;
   if (!ParseJsonAs(response.body, &Registry(), offers)) {
@@ -275,11 +277,7 @@ Outcome<Api::PurchaseResponse> PersonalizedOffersPlugin::SendAccept(
   if (!answer.sent) return PlayerChanged<Result>();
   const HttpResponse& response = answer.response;
   if (ServiceCallFailed(response)) {
-    if (!answer.current) {
-      return Failure<Result>(500, Format("Could not accept offer from %s with error: %s", url,
-                                         ResponseText(response)));
-    }
-    return ServiceFailure<Result>(response, "Could not accept offer from %s with error: %s", url);
+    return ServiceFailure<Result>(answer, "Could not accept offer from %s with error: %s", url);
   }
   Result purchase;
   if (!ParseJsonAs(response.body, &Registry(), purchase)) {

@@ -137,9 +137,10 @@ class PersonalizedOffersPlugin final : public PluginBase {
   // 500 with `failureTemplate` (the URL and the response's text); the
   // service's refusals (4xx) keep their status and the service's own message,
   // except 401 and 403, which are the plug-in's credentials failing: 502, and
-  // the service token is forgotten so that the next call authenticates.
+  // the service token (when the answer is still the current player's) is
+  // forgotten so that the next call authenticates.
   template <class T>
-  Outcome<T> ServiceFailure(const HttpResponse& response, const char* failureTemplate,
+  Outcome<T> ServiceFailure(const ServiceAnswer& answer, const char* failureTemplate,
                             const std::string& url);
   [[nodiscard]] std::string ServiceUrl(const char* relativePath) const;
   [[nodiscard]] std::string LocaleQuery() const;

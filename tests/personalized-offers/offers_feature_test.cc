@@ -855,6 +855,32 @@ TEST_F(OffersFeature, APurchaseOutlivingItsPlayerIsStillAnswered) {
   }
 }
 
+// The service's refusal of a purchase that outlived its player is still
+// that purchase's answer; a refused token then is the old player's, and the
+// new player's is kept.
+TEST_F(OffersFeature, ARefusalOutlivingItsPlayerIsAnsweredAndForgetsNothing) {
+  const std::pair<HttpAnswer, uint32_t> cases[] = {
+      {{0, 409, {}, R"({"message":"Offer s1 is already owned"})"}, 409},
+      {{0, 401, {}, R"({"message":"Offer s1 is already owned"})"}, 502},
+  };
+  for (const auto& [refusal, status] : cases) {
+    OffersWorld world;
+    LoadListedPlayer(world);
+    world.Service().reentryOn = "accept";
+    world.Service().reentry = [&world, refusal = refusal] {
+      world.SetResource(kSession, OffersWorld::Session(2, "id-2"));
+      (void)world.Get(kOffers);  // the new player authenticates and reads
+      world.Service().failures["accept"] = refusal;
+    };
+    const FunctionReply purchase = world.Post("/tav-personalized-offers/v1/offers/s1/purchase");
+    EXPECT_EQ(purchase.status, status);
+    EXPECT_EQ(purchase.error, "Offer s1 is already owned");
+    world.Host().ClearRecordings();
+    ASSERT_FALSE(world.Post("/tav-personalized-offers/v1/offers/s0/reveal").failed);
+    EXPECT_TRUE(world.ServiceCalls("authenticate").empty()) << status;
+  }
+}
+
 // A purchase that never reached the service keeps the 409.
 TEST_F(OffersFeature, APurchaseNotSentBeforeThePlayerChangedFails) {
   world_.Service().expiration = "";  // every call authenticates first
